@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <memory>
+
+class QSqlDatabase;
+
+namespace krvt5 {
+
+// An open database connection, ADO style. Opened by BasesDD::AbrirBdD.
+class Connection {
+public:
+    virtual ~Connection() = default;
+
+    virtual void BeginTrans() = 0;
+    virtual void CommitTrans() = 0;
+    virtual void RollbackTrans() = 0;
+    virtual bool inTransaction() const = 0;
+
+    // The key the last insert on this connection produced (never a MAX() over the table).
+    virtual QVariant lastInsertId() const = 0;
+    // "QMYSQL" or "QSQLITE".
+    virtual QString driverName() const = 0;
+    // Where the connection points, for messages: server, port, database and user; never the
+    // password.
+    virtual QString describe() const = 0;
+    // The underlying QtSql connection, for code that writes in bulk.
+    virtual QSqlDatabase& database() = 0;
+};
+
+using ConnectionRef = std::shared_ptr<Connection>;
+
+// The rows a table expression selected, open for appending records, ADO style.
+class Recordset {
+public:
+    virtual ~Recordset() = default;
+
+    virtual QString table() const = 0;
+    // True when the expression selected no row (or the cursor moved past the last one).
+    virtual bool EOF_() const = 0;
+    virtual void MoveNext() = 0;
+
+    // Starts a new record; fields are set with setCollect, then Update stores it.
+    virtual void AddNew() = 0;
+    // Collect(field) = value on the new record. An unknown field is a Failure naming it.
+    virtual void setCollect(const QString& field, const QVariant& value) = 0;
+    // The field's value in the current row (or in the new record before Update).
+    virtual QVariant Collect(const QString& field) const = 0;
+    // Stores the new record with one prepared INSERT (prepared once per table and field list).
+    virtual void Update() = 0;
+    virtual void Close() = 0;
+};
+
+using RecordsetRef = std::shared_ptr<Recordset>;
+
+} // namespace krvt5
