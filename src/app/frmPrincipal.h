@@ -1,0 +1,84 @@
+#pragma once
+
+#include "app/MessageBoxes.h"
+#include "generation/WindowState.h"
+#include "support/Surface.h"
+
+#include <QWidget>
+#include <exception>
+
+class QLabel;
+class QPushButton;
+
+namespace app {
+
+// The program's one window. It holds the state of the job and handles three events: load,
+// the click of cmdProceder and unload. Every handler catches failures at its edge and hands
+// them to the error report.
+class frmPrincipal : public QWidget, public support::Surface {
+    Q_OBJECT
+    Q_DISABLE_COPY(frmPrincipal)
+
+public:
+    explicit frmPrincipal(MessageBoxes& boxes, QWidget* parent = nullptr);
+    ~frmPrincipal() override;
+
+    // Runs the load handler. False when the program ended during the load: then the window
+    // must not be shown.
+    bool load();
+    // True once the unload handler has run; the program ends with exitStatus().
+    bool unloaded() const { return unloaded_; }
+    int exitStatus() const { return exitStatus_; }
+
+    // Reads the program's settings into the state and writes the summary into Label3.
+    void LeerPropios();
+
+    const generation::WindowState& state() const { return state_; }
+
+    // support::Surface
+    support::Answer showMessage(const support::Message& message) override;
+    void setCaption(support::Label label, const QString& caption) override;
+    QString caption(support::Label label) const override;
+    void setVisible(support::Label label, bool visible) override;
+    void setEnabled(bool enabled) override;
+    void paintPending() override;
+    using QWidget::setVisible;
+
+signals:
+    // Emitted once, by the unload handler: the program ends with this status.
+    void programEnded(int exitStatus);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    // Event handlers (frmPrincipal_events.cpp).
+    void Form_Load();
+    void Form_Unload(qint16& Cancel);
+    void cmdProceder_Click();
+    void ProcesarVentas();
+    // Shows the failure in an error box and on standard error, then unloads with status 1.
+    void reportFailure(const std::exception& failure);
+    // Unloads the window from the program's side (after a run, a failed start or a failure).
+    void unload(int exitStatus);
+
+    QLabel* labelFor(support::Label label) const;
+
+    MessageBoxes& boxes_;
+    generation::WindowState state_;
+
+    QLabel* Label3 = nullptr;
+    QPushButton* cmdProceder = nullptr;
+    QLabel* Label1 = nullptr;
+    // Captions exactly as written (the labels show CR and CR LF as line breaks).
+    QString caption1_;
+    QString caption3_;
+
+    bool centred_ = false;
+    bool running_ = false;
+    bool unloaded_ = false;
+    int exitStatus_ = 0;
+};
+
+} // namespace app
