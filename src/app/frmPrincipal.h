@@ -33,6 +33,11 @@ public:
     // Reads the program's settings into the state and writes the summary into Label3.
     void LeerPropios();
 
+    // The program's executable; its folder is the program's folder and its name names the
+    // settings file. By default the running executable, links resolved.
+    void setProgramFile(const QString& path) { programFile_ = path; }
+    QString programFolder() const;
+
     const generation::WindowState& state() const { return state_; }
 
     // support::Surface
@@ -75,6 +80,7 @@ private:
     QString caption1_;
     QString caption3_;
 
+    QString programFile_;
     bool centred_ = false;
     bool running_ = false;
     bool unloaded_ = false;

@@ -9,7 +9,8 @@
 
 #include <memory>
 
-namespace support {
+namespace support
+{
 
 class Surface;
 
@@ -25,7 +26,14 @@ extern std::unique_ptr<krvt5::Utilerias> oUtilerias;
 
 // Creates the eight objects in their fixed order.
 void CrearObjetos();
-// Releases them in the same order.
+
+// Start-up of the module: creates the objects, makes the program's folder current, validates
+// the POS installation named in the settings file and fills the connection properties of
+// oBases from the POS registry data, seeding missing values. False after the wrong-path
+// message.
+bool InicializarComun(QString& cArchivoIni, const QString& programFolder, Surface& surface);
+
+// Releases the objects in their creation order.
 void TerminarComun();
 
 } // namespace support

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "generation/WindowState.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace support
+{
+class Surface;
+}
+
+namespace generation
+{
+
+// What one scan did, for the summary of a run.
+struct Figures {
+    std::int32_t rowsRead = 0;
+    std::int32_t saleRows = 0;    // marker neither empty nor "0"
+    std::int32_t written = 0;     // tickets stored
+    std::int32_t existed = 0;     // numbers passed over because they were taken
+    std::int32_t zeroMarker = 0;  // rows passed over for their "0" marker
+    std::int32_t notPositive = 0; // sale rows passed over for an amount of zero or below
+    double amountWritten = 0;     // sum of the amounts of the tickets stored
+};
+
+// Walks the first worksheet of cArchivo from row 2 and writes one ticket (a header in tickets
+// and its line in ticketsdetalle, together or not at all) for every sale row with a positive
+// amount whose number is not taken yet, numbering from nTicket. Ends at the 50th consecutive
+// row with an empty marker; leaves the workbook open in oLibro. Needs cnBase open and oExcel.
+Figures RecorrerHoja(WindowState& state, support::Surface& surface);
+
+// The detail line's description: the first 60 characters of the trimmed text, upper-cased.
+QString DescripcionDetalle(const QString& trimmed);
+
+// The progress text of a row, as Label1 shows it.
+QString ProgressText(const QString& cArchivo, std::int32_t nRenglon);
+
+} // namespace generation

@@ -1,0 +1,64 @@
+#include "generation/RunControl.h"
+
+#include "spreadsheet/Application.h"
+#include "support/CrearObjeto.h"
+#include "support/Failure.h"
+#include "support/Surface.h"
+#include "support/modComun.h"
+
+namespace generation
+{
+
+using support::Label;
+
+Figures ProcesarVentas(WindowState& state, support::Surface& surface)
+{
+    const QString database = support::oBases->cMiBase;
+    if (!support::oBases->AbrirBdD(state.cnBase, database)) {
+        const QString reason = support::oBases->UltimoError();
+        surface.setCaption(Label::Label1, QString());
+        support::oBases->CierraBdD(state.cnBase);
+        throw support::Failure(QStringLiteral("No se pudo abrir la base de datos.\r\n") + reason,
+                               QStringLiteral("Error"));
+    }
+
+    surface.setVisible(Label::Label1, true);
+    state.oExcel =
+        support::CrearObjeto<spreadsheet::Application>(QStringLiteral("Excel.Application"));
+    const Figures figures = RecorrerHoja(state, surface);
+
+    surface.setCaption(Label::Label1, QString());
+    state.oLibro->Close();
+    state.oExcel->Quit();
+    support::oBases->CierraBdD(state.cnBase);
+    return figures;
+}
+
+bool cmdProceder_Click(WindowState& state, support::Surface& surface)
+{
+    QString mensaje;
+    if (!support::oArchivos->HayArchivo(state.cArchivo)) {
+        mensaje =
+            QStringLiteral("No existe el archivo:\r\n") + state.cArchivo + QStringLiteral("\r\n");
+    }
+    if (!mensaje.isEmpty()) {
+        surface.showMessage({QStringLiteral("Error"), mensaje, support::Icon::Critical,
+                             support::Buttons::Ok, support::Answer::Ok});
+        return false;
+    }
+
+    const support::Answer answer = surface.showMessage(
+        {QStringLiteral("Proceder"), QStringLiteral("¿Desea proceder a generar los tickets?"),
+         support::Icon::Question, support::Buttons::YesNo, support::Answer::No});
+    if (answer != support::Answer::Yes)
+        return false;
+
+    surface.setEnabled(false);
+    ProcesarVentas(state, surface);
+    surface.setEnabled(true);
+    surface.showMessage({QStringLiteral("Fin"), QStringLiteral("Proceso terminado"),
+                         support::Icon::Information, support::Buttons::Ok, support::Answer::Ok});
+    return true;
+}
+
+} // namespace generation

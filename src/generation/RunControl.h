@@ -1,0 +1,23 @@
+#pragma once
+
+#include "generation/RecorrerHoja.h"
+#include "generation/WindowState.h"
+
+namespace support
+{
+class Surface;
+}
+
+namespace generation
+{
+
+// Opens the database, starts the spreadsheet application, runs the scan and closes all three.
+// A database that does not open is a failure (title "Error") that names server, port, database
+// and user with the component's reason; no workbook or application is touched then.
+Figures ProcesarVentas(WindowState& state, support::Surface& surface);
+
+// What the button does: checks the workbook, asks, runs with the window disabled and reports
+// the end. True when a run took place and the window must unload.
+bool cmdProceder_Click(WindowState& state, support::Surface& surface);
+
+} // namespace generation
