@@ -1,0 +1,96 @@
+#include "generation/RunControl.h"
+#include "generation/ScanFixture.h"
+#include "support/Failure.h"
+
+using namespace testsupport;
+using support::Answer;
+using support::Buttons;
+using support::Icon;
+using support::Message;
+
+namespace {
+
+const Message kAsk{QStringLiteral("Proceder"), QStringLiteral("¿Desea proceder a generar los tickets?"),
+                   Icon::Question, Buttons::YesNo, Answer::No};
+const Message kEnd{QStringLiteral("Fin"), QStringLiteral("Proceso terminado"), Icon::Information,
+                   Buttons::Ok, Answer::Ok};
+
+// The run needs what start-up leaves: the support objects with their connection properties.
+class RunControlTest : public ScanFixture {
+protected:
+    void SetUp() override
+    {
+        ScanFixture::SetUp();
+        state.cnBase.reset(); // the run opens its own
+        state.oExcel.reset();
+    }
+};
+
+TEST_P(RunControlTest, MissingWorkbookIsReportedAndTheWindowKeepsWaiting)
+{
+    state.cArchivo = dir.filePath(QStringLiteral("no-existe.csv"));
+    EXPECT_FALSE(generation::cmdProceder_Click(state, surface));
+    ASSERT_EQ(surface.messages.size(), 1u);
+    EXPECT_EQ(surface.messages[0],
+              (Message{QStringLiteral("Error"),
+                       QStringLiteral("No existe el archivo:\r\n") + state.cArchivo + QStringLiteral("\r\n"),
+                       Icon::Critical, Buttons::Ok, Answer::Ok}));
+    EXPECT_TRUE(surface.enabled);
+    EXPECT_EQ(state.cnBase, nullptr);
+
+    // Once the file is there, the next press asks.
+    writeFile(state.cArchivo, csv({{}}));
+    surface.answers = {Answer::No};
+    EXPECT_FALSE(generation::cmdProceder_Click(state, surface));
+    EXPECT_EQ(surface.messages.back(), kAsk);
+}
+
+TEST_P(RunControlTest, NoOpensNothingThenYesRunsTheWholeJob)
+{
+    writeFile(state.cArchivo, csv({{}, sale(QStringLiteral("1"), QStringLiteral("9.99"))}));
+    surface.answers = {Answer::No};
+    EXPECT_FALSE(generation::cmdProceder_Click(state, surface));
+    EXPECT_EQ(state.cnBase, nullptr);
+    EXPECT_EQ(state.oExcel, nullptr);
+    EXPECT_TRUE(tickets().isEmpty());
+
+    surface.events.clear();
+    surface.answers = {Answer::Yes};
+    EXPECT_TRUE(generation::cmdProceder_Click(state, surface));
+    EXPECT_EQ(surface.messages.back(), kEnd);
+    EXPECT_EQ(surface.events,
+              (QStringList{QStringLiteral("message Proceder"), QStringLiteral("disabled"),
+                           QStringLiteral("Label1 visible"), QStringLiteral("Label1 cleared"),
+                           QStringLiteral("Label1 cleared"), QStringLiteral("enabled"),
+                           QStringLiteral("message Fin")}));
+    EXPECT_TRUE(surface.label1Visible);
+    EXPECT_TRUE(surface.label1.isEmpty());
+    EXPECT_EQ(state.cnBase, nullptr); // closed
+    EXPECT_EQ(tickets(), QStringList{QStringLiteral("100|2026-12-07|9.99|9.99")});
+}
+
+TEST_P(RunControlTest, ADatabaseThatDoesNotOpenIsAFailureThatNamesItWithoutThePassword)
+{
+    writeFile(state.cArchivo, csv({{}, sale(QStringLiteral("1"), QStringLiteral("1"))}));
+    support::oBases->cMiBase = QStringLiteral("no_existe_esta_base");
+    const QString password = support::oBases->cPassword;
+    surface.answers = {Answer::Yes};
+    try {
+        generation::cmdProceder_Click(state, surface);
+        FAIL() << "the run should fail";
+    } catch (const support::Failure& failure) {
+        EXPECT_EQ(failure.title(), QStringLiteral("Error"));
+        EXPECT_TRUE(failure.message().contains(QStringLiteral("no_existe_esta_base")))
+            << failure.what();
+        if (!password.isEmpty())
+            EXPECT_FALSE(failure.message().contains(password)) << failure.what();
+    }
+    EXPECT_FALSE(surface.label1Visible);
+    EXPECT_EQ(state.oExcel, nullptr);
+    EXPECT_EQ(state.oLibro, nullptr);
+    EXPECT_FALSE(surface.enabled); // the error report ends the program from here
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RunControlTest, testing::ValuesIn(engines()), engineName);
+
+} // namespace
