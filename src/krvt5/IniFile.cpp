@@ -1,0 +1,328 @@
+#include "krvt5/IniFile.h"
+
+#include "krvt5/Failure.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QSaveFile>
+#include <QStringDecoder>
+#include <array>
+
+namespace krvt5::ini
+{
+namespace
+{
+
+const QByteArray utf8Bom("\xEF\xBB\xBF");
+
+// Windows-1252 over all 256 bytes. The five bytes the code page leaves unassigned map to the
+// C1 controls of the same value, as Windows itself does, so any file decodes and encodes back
+// to the same bytes.
+constexpr std::array<char16_t, 256> windows1252 = [] {
+    constexpr char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                   0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    std::array<char16_t, 256> table{};
+    for (int byte = 0; byte < 256; ++byte)
+        table[byte] = byte >= 0x80 && byte < 0xA0 ? high[byte - 0x80] : char16_t(byte);
+    return table;
+}();
+
+QString fromWindows1252(QByteArrayView bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        text[i] = QChar(windows1252[static_cast<unsigned char>(bytes[i])]);
+    return text;
+}
+
+std::optional<QByteArray> toWindows1252(QStringView text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            bytes[i] = static_cast<char>(c);
+            continue;
+        }
+        int byte = 0x80;
+        while (byte < 0xA0 && windows1252[byte] != c)
+            ++byte;
+        if (byte == 0xA0)
+            return std::nullopt;
+        bytes[i] = static_cast<char>(byte);
+    }
+    return bytes;
+}
+
+enum class Encoding { Utf8, Utf8Bom, Windows1252 };
+
+struct Line {
+    QString text; // without its line end
+    QString end;  // "\r\n", "\n", "\r", or "" for a last line without one
+};
+
+struct Document {
+    Encoding encoding = Encoding::Utf8;
+    QList<Line> lines;
+    QString newline = QStringLiteral("\n");
+};
+
+Document parse(const QByteArray& bytes)
+{
+    Document doc;
+    // Stateless, so a sequence cut short at the end of the file counts as an error too.
+    const bool bom = bytes.startsWith(utf8Bom);
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8(QByteArrayView(bytes).sliced(bom ? utf8Bom.size() : 0));
+    if (!utf8.hasError()) {
+        doc.encoding = bom ? Encoding::Utf8Bom : Encoding::Utf8;
+    } else {
+        doc.encoding = Encoding::Windows1252;
+        text = fromWindows1252(bytes);
+    }
+
+    bool newlineSeen = false;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != u'\n' && text[i] != u'\r')
+            continue;
+        const qsizetype endLength =
+            text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n' ? 2 : 1;
+        Line line{text.mid(start, i - start), text.mid(i, endLength)};
+        if (!newlineSeen) {
+            doc.newline = line.end;
+            newlineSeen = true;
+        }
+        doc.lines.append(std::move(line));
+        i += endLength - 1;
+        start = i + 1;
+    }
+    if (start < text.size())
+        doc.lines.append(Line{text.mid(start), QString()});
+    return doc;
+}
+
+QByteArray serialize(const Document& doc, Encoding encoding)
+{
+    QString text;
+    for (const Line& line : doc.lines)
+        text += line.text + line.end;
+    switch (encoding) {
+    case Encoding::Utf8:
+        return text.toUtf8();
+    case Encoding::Utf8Bom:
+        return utf8Bom + text.toUtf8();
+    case Encoding::Windows1252:
+        if (auto bytes = toWindows1252(text))
+            return *bytes;
+        // A value the code page cannot hold: the whole file becomes UTF-8 (without BOM, which an
+        // older reader would take for part of the first section name), so nothing is lost and
+        // the file still reads back here.
+        return text.toUtf8();
+    }
+    return {};
+}
+
+QStringView trimBlanks(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && (text[begin] == u' ' || text[begin] == u'\t'))
+        ++begin;
+    while (end > begin && (text[end - 1] == u' ' || text[end - 1] == u'\t'))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+// The section a header line opens, or nullopt when the line is not a header.
+std::optional<QStringView> sectionOf(const Line& line)
+{
+    const QStringView text = trimBlanks(line.text);
+    if (!text.startsWith(u'['))
+        return std::nullopt;
+    const qsizetype close = text.indexOf(u']');
+    if (close < 0)
+        return std::nullopt;
+    return trimBlanks(text.mid(1, close - 1));
+}
+
+// Position of the "=" of a key line whose key is `key`, or -1.
+qsizetype keyEquals(const Line& line, QStringView key)
+{
+    const QStringView text = trimBlanks(line.text);
+    if (text.startsWith(u';') || text.startsWith(u'#'))
+        return -1;
+    const qsizetype equals = line.text.indexOf(u'=');
+    if (equals < 0 || trimBlanks(QStringView(line.text).left(equals)) != key)
+        return -1;
+    return equals;
+}
+
+struct KeyPosition {
+    qsizetype sectionHeader = -1; // first header of the section, -1 when there is none
+    qsizetype keyLine = -1;       // first line of the key within that section's headers
+    qsizetype equals = -1;
+};
+
+KeyPosition find(const Document& doc, QStringView section, QStringView key)
+{
+    KeyPosition found;
+    bool inSection = false;
+    for (qsizetype i = 0; i < doc.lines.size(); ++i) {
+        const Line& line = doc.lines[i];
+        if (const auto name = sectionOf(line)) {
+            inSection = *name == section;
+            if (inSection && found.sectionHeader < 0)
+                found.sectionHeader = i;
+            continue;
+        }
+        if (!inSection)
+            continue;
+        if (const qsizetype equals = keyEquals(line, key); equals >= 0) {
+            found.keyLine = i;
+            found.equals = equals;
+            return found;
+        }
+    }
+    return found;
+}
+
+[[noreturn]] void failWrite(const QString& path, const QString& reason)
+{
+    throw Failure(QStringLiteral("No se puede escribir el archivo de configuración \"%1\": %2")
+                      .arg(QDir::toNativeSeparators(path), reason));
+}
+
+// The file's bytes; nullopt when it is not a regular file or cannot be opened. Too large a
+// file is a Failure: it is not a settings file, and reading it would take the memory.
+std::optional<QByteArray> load(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile())
+        return std::nullopt;
+    const auto tooLarge = [&] {
+        return Failure(QStringLiteral("El archivo de configuración \"%1\" es demasiado grande para "
+                                      "ser un archivo de configuración (más de %2 MB).")
+                           .arg(QDir::toNativeSeparators(path))
+                           .arg(maxFileSize / (1024 * 1024)));
+    };
+    if (info.size() > maxFileSize)
+        throw tooLarge();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // Bounded read: the file may have grown since it was measured.
+    QByteArray bytes = file.read(maxFileSize + 1);
+    if (bytes.size() > maxFileSize)
+        throw tooLarge();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return bytes;
+}
+
+void checkWritable(const QString& path, const QString& section, const QString& key,
+                   const QString& value)
+{
+    const auto hasLineBreak = [](const QString& text) {
+        return text.contains(u'\n') || text.contains(u'\r');
+    };
+    const auto reject = [&](const QString& reason) {
+        failWrite(
+            path,
+            QStringLiteral("la clave \"%1\" de la sección \"%2\" %3.").arg(key, section, reason));
+    };
+    if (path.isEmpty())
+        failWrite(path, QStringLiteral("falta la ruta del archivo."));
+    if (trimBlanks(section).isEmpty() || section.contains(u']') || hasLineBreak(section))
+        reject(QStringLiteral("tiene un nombre de sección no válido"));
+    const QStringView name = trimBlanks(key);
+    if (name.isEmpty() || key.contains(u'=') || hasLineBreak(key) || name.startsWith(u'[') ||
+        name.startsWith(u';') || name.startsWith(u'#'))
+        reject(QStringLiteral("no es un nombre de clave válido"));
+    if (hasLineBreak(value))
+        reject(QStringLiteral("tiene un valor con saltos de línea"));
+}
+
+} // namespace
+
+QString read(const QString& path, const QString& section, const QString& key)
+{
+    const auto bytes = load(path);
+    if (!bytes)
+        return {};
+    const Document doc = parse(*bytes);
+    const KeyPosition pos = find(doc, trimBlanks(section), trimBlanks(key));
+    if (pos.keyLine < 0)
+        return {};
+    return doc.lines[pos.keyLine].text.mid(pos.equals + 1);
+}
+
+void write(const QString& path, const QString& section, const QString& key, const QString& value,
+           std::optional<QFileDevice::Permissions> permissions)
+{
+    checkWritable(path, section, key, value);
+    const QFileInfo info(path);
+    const QFileInfo folder(info.absolutePath());
+    if (!folder.exists())
+        failWrite(path, QStringLiteral("la carpeta \"%1\" no existe.")
+                            .arg(QDir::toNativeSeparators(folder.filePath())));
+    if (!folder.isDir())
+        failWrite(path, QStringLiteral("\"%1\" no es una carpeta.")
+                            .arg(QDir::toNativeSeparators(folder.filePath())));
+    if (info.isDir())
+        failWrite(path, QStringLiteral("es una carpeta."));
+
+    Document doc;
+    if (info.exists()) {
+        // An existing file that cannot be read whole must not be replaced by a file with one key.
+        const auto bytes = load(path);
+        if (!bytes)
+            failWrite(path, QStringLiteral("no se puede leer su contenido actual."));
+        doc = parse(*bytes);
+    }
+
+    const QString sectionName = trimBlanks(section).toString();
+    const QString keyName = trimBlanks(key).toString();
+    const KeyPosition pos = find(doc, sectionName, keyName);
+    if (pos.keyLine >= 0) {
+        Line& line = doc.lines[pos.keyLine];
+        line.text = line.text.left(pos.equals + 1) + value;
+    } else {
+        QList<Line> added;
+        qsizetype at = doc.lines.size();
+        if (pos.sectionHeader >= 0) {
+            // After the section's last line that is not blank, so its trailing blank lines stay
+            // between it and the next section.
+            at = pos.sectionHeader + 1;
+            for (qsizetype i = at; i < doc.lines.size() && !sectionOf(doc.lines[i]); ++i) {
+                if (!trimBlanks(doc.lines[i].text).isEmpty())
+                    at = i + 1;
+            }
+        } else {
+            added.append(Line{u'[' + sectionName + u']', doc.newline});
+        }
+        added.append(Line{keyName + u'=' + value, doc.newline});
+        if (at > 0 && doc.lines[at - 1].end.isEmpty())
+            doc.lines[at - 1].end = doc.newline;
+        for (Line& line : added)
+            doc.lines.insert(at++, std::move(line));
+    }
+
+    const QByteArray bytes = serialize(doc, doc.encoding);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        failWrite(path, file.errorString());
+    // On the temporary file, so the content is never readable by others under the final name.
+    if (permissions && !file.setPermissions(*permissions))
+        failWrite(path,
+                  QStringLiteral("no se pueden fijar sus permisos: %1").arg(file.errorString()));
+    if (file.write(bytes) != bytes.size() || !file.commit())
+        failWrite(path, file.errorString());
+}
+
+} // namespace krvt5::ini

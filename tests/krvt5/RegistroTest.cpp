@@ -1,0 +1,100 @@
+#include "FileBytes.h"
+#include "krvt5/DeArchivos.h"
+#include "krvt5/DelRegistro.h"
+#include "krvt5/Failure.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+using testfiles::readBytes;
+using testfiles::writeBytes;
+
+namespace
+{
+
+class Registro : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root.mkdir("pos"));
+        ASSERT_TRUE(root.mkdir("vacia"));
+        ASSERT_TRUE(root.mkpath("carpeta/vtw.ini"));
+        ASSERT_TRUE(root.mkdir("mayusculas"));
+        writeBytes(root.filePath("mayusculas/VTW.INI"), "[VTW]\n");
+        writeBytes(vtw(), "; registro\r\n[VTW]\r\nMySQLServer=localhost\r\nservidor=pos1\r\n");
+        ASSERT_EQ(chmod(QFile::encodeName(vtw()).constData(), 0644), 0);
+    }
+    QString vtw() const { return root.filePath("pos/vtw.ini"); }
+
+    QTemporaryDir temp;
+    QDir root{temp.path()};
+    krvt5::DelRegistro registro;
+};
+
+TEST_F(Registro, FindsOnlyAFolderHoldingVtwIni)
+{
+    const struct {
+        QString path;
+        QString expected;
+    } cases[] = {
+        {root.filePath("pos"), vtw()},
+        {root.filePath("pos/"), vtw()},
+        {root.filePath("vacia"), ""},
+        {root.filePath("no-existe"), ""},
+        {root.filePath("carpeta"), ""},    // vtw.ini is a folder there
+        {root.filePath("mayusculas"), ""}, // names are exact
+        {vtw(), ""},                       // the file itself is no installation folder
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(registro.BuscarRegistroVTW(c.path), c.expected) << c.path.toStdString();
+        EXPECT_EQ(registro.DatosVTW("MySQLServer"), c.expected.isEmpty() ? "" : "localhost")
+            << "after searching " << c.path.toStdString();
+    }
+}
+
+TEST_F(Registro, StoresValuesInAnOwnerOnlyFile)
+{
+    ASSERT_EQ(registro.BuscarRegistroVTW(root.filePath("pos")), vtw());
+    EXPECT_EQ(registro.DatosVTW("servidor"), "pos1");
+    EXPECT_EQ(registro.DatosVTW("MySQLPuerto"), "");
+
+    registro.GuardaDatosVTW("MySQLPuerto", "3306");
+    registro.GuardaDatosVTW("MySQLServer", "db.example");
+
+    EXPECT_EQ(readBytes(vtw()), "; registro\r\n[VTW]\r\nMySQLServer=db.example\r\nservidor=pos1\r\n"
+                                "MySQLPuerto=3306\r\n");
+    EXPECT_EQ(registro.DatosVTW("MySQLPuerto"), "3306");
+    struct stat info {
+    };
+    ASSERT_EQ(stat(QFile::encodeName(vtw()).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
+TEST_F(Registro, StoringWithoutAnInstallationFails)
+{
+    registro.BuscarRegistroVTW(root.filePath("vacia"));
+    EXPECT_THROW(registro.GuardaDatosVTW("MySQLServer", "x"), krvt5::Failure);
+    EXPECT_FALSE(QFile::exists(root.filePath("vacia/vtw.ini")));
+}
+
+TEST(HayArchivo, TrueOnlyForAnExistingRegularFile)
+{
+    QTemporaryDir temp;
+    const QDir root(temp.path());
+    writeBytes(root.filePath("archivo.csv"), "a");
+    ASSERT_TRUE(QFile::link(root.filePath("archivo.csv"), root.filePath("enlace")));
+    ASSERT_TRUE(QFile::link(root.filePath("no-existe"), root.filePath("roto")));
+    krvt5::DeArchivos archivos;
+    EXPECT_TRUE(archivos.HayArchivo(root.filePath("archivo.csv")));
+    EXPECT_TRUE(archivos.HayArchivo(root.filePath("enlace")));
+    EXPECT_FALSE(archivos.HayArchivo(root.filePath("roto")));
+    EXPECT_FALSE(archivos.HayArchivo(root.filePath("no-existe")));
+    EXPECT_FALSE(archivos.HayArchivo(temp.path()));
+    EXPECT_FALSE(archivos.HayArchivo(""));
+}
+
+} // namespace
