@@ -7,14 +7,19 @@
 #include <memory>
 #include <vector>
 
-namespace spreadsheet {
+namespace spreadsheet
+{
 
 class Worksheet;
 
 // One cell of a worksheet, as Range("B2") gives it.
-class CellRange {
+class CellRange
+{
 public:
-    CellRange(const Worksheet& sheet, int row, int column) : sheet_(&sheet), row_(row), column_(column) {}
+    CellRange(const Worksheet& sheet, int row, int column)
+        : sheet_(&sheet), row_(row), column_(column)
+    {
+    }
     CellValue Value() const;
 
 private:
@@ -24,7 +29,8 @@ private:
 };
 
 // A worksheet held in memory after the workbook is opened; reading a cell touches no file.
-class Worksheet {
+class Worksheet
+{
 public:
     virtual ~Worksheet() = default;
     // Address such as "B2" or "H1048576"; a malformed address is a Failure.
@@ -34,7 +40,8 @@ public:
     virtual int lastRow() const = 0;
 };
 
-class Workbook {
+class Workbook
+{
 public:
     virtual ~Workbook() = default;
     const QString& path() const { return path_; }
@@ -49,20 +56,31 @@ private:
     QString path_;
 };
 
-class WorkbookCollection {
+class WorkbookCollection
+{
 public:
     explicit WorkbookCollection(const Regional& regional) : regional_(regional) {}
     // Opens .csv/.txt or .xlsx/.xlsm; anything else, or a damaged file, is a Failure naming it.
     std::shared_ptr<Workbook> Open(const QString& path);
 
 private:
+    friend class Application;
+    // Quit closes the workbooks still open, as the application's Quit does.
+    void closeAll();
+
     const Regional& regional_;
+    std::vector<std::weak_ptr<Workbook>> open_;
+    bool quit_ = false;
 };
 
 // The spreadsheet application, created by the class name "Excel.Application".
-class Application {
+class Application
+{
 public:
     explicit Application(Regional regional = Regional::fromSystem());
+    // The workbooks refer to this object's regional settings.
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
     WorkbookCollection& Workbooks() { return workbooks_; }
     const Regional& regional() const { return regional_; }
     void Quit();

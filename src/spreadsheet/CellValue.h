@@ -4,16 +4,17 @@
 #include <QString>
 #include <QVariant>
 
-namespace spreadsheet {
+namespace spreadsheet
+{
 
 // A cell's value as a spreadsheet holds it.
 struct CellValue {
     enum class Kind { Empty, Text, Number, Date, Boolean, Error };
 
     Kind kind = Kind::Empty;
-    QString text;     // Text; Error: the error's text ("#DIV/0!")
+    QString text;      // Text; Error: the error's text ("#DIV/0!")
     double number = 0; // Number
-    QDateTime date;   // Date: calendar date and time of day (00:00 when none)
+    QDateTime date;    // Date: calendar date and time of day (00:00 when none)
     bool boolean = false;
 
     static CellValue empty() { return {}; }

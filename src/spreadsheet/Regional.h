@@ -3,11 +3,12 @@
 #include <QChar>
 #include <QString>
 
-namespace spreadsheet {
+namespace spreadsheet
+{
 
 // The regional settings that shape how numbers and dates are read and shown.
 struct Regional {
-    bool dayFirst = true;           // 07/12/2026 is 7 December
+    bool dayFirst = true; // 07/12/2026 is 7 December
     QChar decimalPoint = u'.';
     QChar groupSeparator = u',';
 

@@ -1,0 +1,895 @@
+#include "spreadsheet/XlsxReader.h"
+
+#include "spreadsheet/CellAddress.h"
+#include "spreadsheet/Failure.h"
+
+#include <QHash>
+#include <QUrl>
+#include <QXmlStreamReader>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+#include <zip.h>
+
+namespace spreadsheet
+{
+
+namespace
+{
+
+constexpr qint64 kChunkBytes = 256 * 1024;
+// A cell holds at most 32767 characters; far more is a damaged or hostile file.
+constexpr qsizetype kMaxTextLength = 1 << 20;
+constexpr double kOleEpochOffset1904 = 1462; // 1904-01-01 counted from 1899-12-30
+constexpr double kLastOleDay = 2958465;      // 9999-12-31
+
+[[noreturn]] void damaged(const QString& path, const QString& detail)
+{
+    throw Failure(QStringLiteral("El libro \"%1\" está dañado o no es un libro .xlsx válido: %2.")
+                      .arg(path, detail));
+}
+
+[[noreturn]] void encrypted(const QString& path)
+{
+    throw Failure(QStringLiteral("El libro \"%1\" está protegido con contraseña o no es un libro "
+                                 ".xlsx (es un archivo cifrado o de Office 97-2003); guárdelo como "
+                                 ".xlsx sin contraseña.")
+                      .arg(path));
+}
+
+QString zipReason(int code)
+{
+    switch (code) {
+    case ZIP_ER_NOZIP:
+        return QStringLiteral("no es un archivo ZIP");
+    case ZIP_ER_INCONS:
+        return QStringLiteral("el índice del archivo ZIP es incoherente");
+    case ZIP_ER_CRC:
+        return QStringLiteral("los datos no coinciden con su suma de control (CRC)");
+    case ZIP_ER_COMPNOTSUPP:
+        return QStringLiteral("usa un método de compresión no admitido");
+    case ZIP_ER_MEMORY:
+        return QStringLiteral("no hay memoria suficiente");
+    case ZIP_ER_EOF:
+        return QStringLiteral("el archivo está cortado");
+    default:
+        return QStringLiteral("los datos comprimidos están dañados (código %1)").arg(code);
+    }
+}
+
+class ZipArchive
+{
+public:
+    ZipArchive(const QByteArray& bytes, QString path, const XlsxLimits& limits)
+        : path_(std::move(path)), limits_(limits)
+    {
+        zip_error_t error;
+        zip_error_init(&error);
+        zip_source_t* source = zip_source_buffer_create(
+            bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &error);
+        if (source)
+            zip_ = zip_open_from_source(source, ZIP_RDONLY, &error);
+        const int code = zip_error_code_zip(&error);
+        zip_error_fini(&error);
+        if (!zip_) {
+            if (source)
+                zip_source_free(source);
+            damaged(path_, zipReason(code));
+        }
+    }
+    ~ZipArchive() { zip_discard(zip_); }
+    ZipArchive(const ZipArchive&) = delete;
+    ZipArchive& operator=(const ZipArchive&) = delete;
+
+    // Part names in a package are case-insensitive.
+    std::optional<zip_uint64_t> locate(const QString& name) const
+    {
+        const zip_int64_t index = zip_name_locate(zip_, name.toUtf8().constData(), ZIP_FL_NOCASE);
+        if (index < 0)
+            return std::nullopt;
+        return static_cast<zip_uint64_t>(index);
+    }
+    bool contains(const QString& name) const { return locate(name).has_value(); }
+
+    const QString& path() const { return path_; }
+    const XlsxLimits& limits() const { return limits_; }
+    zip_t* handle() const { return zip_; }
+
+    void count(qint64 bytes, const QString& part)
+    {
+        total_ += bytes;
+        if (total_ > limits_.totalBytes)
+            tooLarge(part);
+    }
+    [[noreturn]] void tooLarge(const QString& part) const
+    {
+        throw Failure(QStringLiteral("El libro \"%1\" ocupa demasiado al descomprimirlo (la parte "
+                                     "%2 pasa del límite de %3 MiB); no se lee por seguridad.")
+                          .arg(path_, part)
+                          .arg(limits_.totalBytes >> 20));
+    }
+
+private:
+    QString path_;
+    XlsxLimits limits_;
+    zip_t* zip_ = nullptr;
+    qint64 total_ = 0;
+};
+
+// One part, unpacked a chunk at a time within the limits.
+class ZipPart
+{
+public:
+    ZipPart(ZipArchive& zip, const QString& name, qint64 limit)
+        : zip_(zip), name_(name), limit_(limit)
+    {
+        const std::optional<zip_uint64_t> index = zip.locate(name);
+        if (!index)
+            damaged(zip.path(), QStringLiteral("falta la parte %1").arg(name));
+        zip_stat_t stat;
+        zip_stat_init(&stat);
+        if (zip_stat_index(zip.handle(), *index, 0, &stat) != 0)
+            damaged(zip.path(), QStringLiteral("no se puede leer la parte %1").arg(name));
+        if (stat.valid & ZIP_STAT_COMP_SIZE)
+            packed_ = static_cast<qint64>(std::min<zip_uint64_t>(stat.comp_size, INT64_MAX));
+        if ((stat.valid & ZIP_STAT_SIZE) && stat.size > static_cast<zip_uint64_t>(limit))
+            zip.tooLarge(name);
+        file_ = zip_fopen_index(zip.handle(), *index, 0);
+        if (!file_) {
+            const int code = zip_error_code_zip(zip_get_error(zip.handle()));
+            if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_ENCRNOTSUPP)
+                encrypted(zip.path());
+            damaged(zip.path(), QStringLiteral("la parte %1 %2").arg(name, zipReason(code)));
+        }
+    }
+    ~ZipPart() { zip_fclose(file_); }
+    ZipPart(const ZipPart&) = delete;
+    ZipPart& operator=(const ZipPart&) = delete;
+
+    // The next chunk; empty at the end of the part.
+    QByteArray read()
+    {
+        QByteArray chunk(kChunkBytes, Qt::Uninitialized);
+        const zip_int64_t got =
+            zip_fread(file_, chunk.data(), static_cast<zip_uint64_t>(kChunkBytes));
+        if (got < 0) {
+            const int code = zip_error_code_zip(zip_file_get_error(file_));
+            damaged(zip_.path(), QStringLiteral("la parte %1: %2").arg(name_, zipReason(code)));
+        }
+        chunk.truncate(static_cast<qsizetype>(got));
+        unpacked_ += got;
+        zip_.count(got, name_);
+        if (unpacked_ > limit_)
+            zip_.tooLarge(name_);
+        if (unpacked_ > zip_.limits().ratioAfter &&
+            unpacked_ / std::max<qint64>(packed_, 1) > zip_.limits().maxRatio)
+            zip_.tooLarge(name_);
+        return chunk;
+    }
+
+private:
+    ZipArchive& zip_;
+    QString name_;
+    qint64 limit_;
+    zip_file_t* file_ = nullptr;
+    qint64 packed_ = 0;
+    qint64 unpacked_ = 0;
+};
+
+// A part's XML, read as it is unpacked. A DTD is refused outright, so no entity is expanded.
+class XmlPart
+{
+public:
+    XmlPart(ZipArchive& zip, const QString& name, qint64 limit)
+        : zip_(zip), name_(name), part_(zip, name, limit)
+    {
+    }
+
+    QXmlStreamReader& xml() { return xml_; }
+
+    // Moves to the next child of the current element: true at its start, false at the end of
+    // the current element.
+    bool nextChild()
+    {
+        for (;;) {
+            const QXmlStreamReader::TokenType token = next();
+            if (token == QXmlStreamReader::StartElement)
+                return true;
+            if (token == QXmlStreamReader::EndElement || token == QXmlStreamReader::EndDocument)
+                return false;
+        }
+    }
+
+    // The root element, which must carry this name.
+    void root(QStringView name)
+    {
+        if (!nextChild() || xml_.name() != name)
+            fail(QStringLiteral("la parte %1 no es del tipo esperado").arg(name_));
+    }
+
+    // Skips the rest of the current element.
+    void skip()
+    {
+        for (int depth = 1; depth > 0;) {
+            const QXmlStreamReader::TokenType token = next();
+            if (token == QXmlStreamReader::StartElement)
+                ++depth;
+            else if (token == QXmlStreamReader::EndElement)
+                --depth;
+            else if (token == QXmlStreamReader::EndDocument)
+                return;
+        }
+    }
+
+    // Appends the text of the current element (not of elements nested in it) to `out`.
+    void appendText(QString& out)
+    {
+        for (int depth = 1; depth > 0;) {
+            const QXmlStreamReader::TokenType token = next();
+            if (token == QXmlStreamReader::Characters && depth == 1) {
+                if (out.size() + xml_.text().size() > kMaxTextLength)
+                    fail(QStringLiteral("la parte %1 tiene un texto demasiado largo").arg(name_));
+                out.append(xml_.text());
+            } else if (token == QXmlStreamReader::StartElement) {
+                ++depth;
+            } else if (token == QXmlStreamReader::EndElement) {
+                --depth;
+            } else if (token == QXmlStreamReader::EndDocument) {
+                return;
+            }
+        }
+    }
+
+    [[noreturn]] void fail(const QString& detail) const { damaged(zip_.path(), detail); }
+    const QString& name() const { return name_; }
+
+private:
+    QXmlStreamReader::TokenType next()
+    {
+        for (;;) {
+            const QXmlStreamReader::TokenType token = xml_.readNext();
+            if (token == QXmlStreamReader::Invalid) {
+                if (xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError && !ended_) {
+                    const QByteArray chunk = part_.read();
+                    if (chunk.isEmpty())
+                        ended_ = true;
+                    else
+                        xml_.addData(chunk);
+                    continue;
+                }
+                if (xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError)
+                    fail(QStringLiteral("la parte %1 está incompleta").arg(name_));
+                fail(QStringLiteral("el XML de la parte %1 no es válido (línea %2, columna %3)")
+                         .arg(name_)
+                         .arg(xml_.lineNumber())
+                         .arg(xml_.columnNumber()));
+            }
+            if (token == QXmlStreamReader::DTD)
+                fail(QStringLiteral("la parte %1 declara un DTD, que no se admite").arg(name_));
+            return token;
+        }
+    }
+
+    ZipArchive& zip_;
+    QString name_;
+    ZipPart part_;
+    QXmlStreamReader xml_;
+    bool ended_ = false;
+};
+
+// Texts kept back to back in one buffer.
+class StringPool
+{
+public:
+    std::uint32_t add(QStringView text)
+    {
+        data_.append(text);
+        ends_.push_back(data_.size());
+        return static_cast<std::uint32_t>(ends_.size() - 1);
+    }
+    QString at(std::size_t index) const
+    {
+        const qsizetype begin = index == 0 ? 0 : ends_[index - 1];
+        return data_.mid(begin, ends_[index] - begin);
+    }
+    std::size_t size() const { return ends_.size(); }
+
+private:
+    QString data_;
+    std::vector<qsizetype> ends_;
+};
+
+// OOXML writes characters that XML cannot hold as _xHHHH_ (_x005F_ for the underscore).
+QString decodeEscapes(QString text)
+{
+    if (!text.contains(u"_x"))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == u'_' && i + 6 < text.size() && text[i + 1] == u'x' && text[i + 6] == u'_') {
+            bool ok = false;
+            const uint code = QStringView(text).mid(i + 2, 4).toUInt(&ok, 16);
+            if (ok) {
+                out.append(QChar(static_cast<char16_t>(code)));
+                i += 6;
+                continue;
+            }
+        }
+        out.append(text[i]);
+    }
+    return out;
+}
+
+// Text of <si> or <is>: plain <t>, or the <t> of rich-text runs joined; phonetic runs left out.
+QString readRichText(XmlPart& part)
+{
+    QString text;
+    while (part.nextChild()) {
+        const QStringView name = part.xml().name();
+        if (name == u"t") {
+            part.appendText(text);
+        } else if (name == u"r") {
+            while (part.nextChild()) {
+                if (part.xml().name() == u"t")
+                    part.appendText(text);
+                else
+                    part.skip();
+            }
+        } else {
+            part.skip();
+        }
+    }
+    return decodeEscapes(std::move(text));
+}
+
+std::optional<double> parseXmlNumber(QStringView text)
+{
+    text = text.trimmed();
+    char buffer[64];
+    if (text.isEmpty() || text.size() >= qsizetype(sizeof buffer))
+        return std::nullopt;
+    qsizetype length = 0;
+    for (QChar c : text) {
+        if (c.unicode() > 127)
+            return std::nullopt;
+        buffer[length++] = static_cast<char>(c.unicode());
+    }
+    const char* begin = buffer[0] == '+' ? buffer + 1 : buffer;
+    double value = 0;
+    const auto [end, error] = std::from_chars(begin, buffer + length, value);
+    if (error != std::errc() || end != buffer + length || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::uint32_t> parseIndex(QStringView text)
+{
+    bool ok = false;
+    const uint value = text.trimmed().toUInt(&ok);
+    if (!ok)
+        return std::nullopt;
+    return value;
+}
+
+bool isTrue(QStringView value)
+{
+    return value == u"1" || value == u"true";
+}
+
+struct Relationship {
+    QString type;
+    QString target; // part name, resolved
+};
+
+QString relationshipsOf(const QString& part)
+{
+    const qsizetype slash = part.lastIndexOf(u'/');
+    return part.left(slash + 1) + QStringLiteral("_rels/") + part.mid(slash + 1) +
+           QStringLiteral(".rels");
+}
+
+QString resolveTarget(const QString& source, const QString& target)
+{
+    QString path = QUrl::fromPercentEncoding(target.toUtf8());
+    path.replace(u'\\', u'/');
+    if (!path.startsWith(u'/'))
+        path.prepend(source.left(source.lastIndexOf(u'/') + 1));
+    QStringList segments;
+    for (const QString& segment : path.split(u'/', Qt::SkipEmptyParts)) {
+        if (segment == u"..") {
+            if (!segments.isEmpty())
+                segments.removeLast();
+        } else if (segment != u".") {
+            segments.append(segment);
+        }
+    }
+    return segments.join(u'/');
+}
+
+QHash<QString, Relationship> readRelationships(ZipArchive& zip, const QString& source)
+{
+    QHash<QString, Relationship> relationships;
+    const QString name = source.isEmpty() ? QStringLiteral("_rels/.rels") : relationshipsOf(source);
+    if (!zip.contains(name))
+        return relationships;
+    XmlPart part(zip, name, zip.limits().smallPartBytes);
+    part.root(u"Relationships");
+    while (part.nextChild()) {
+        if (part.xml().name() == u"Relationship") {
+            const QXmlStreamAttributes attributes = part.xml().attributes();
+            if (attributes.value(QLatin1String("TargetMode")) != u"External") {
+                relationships.insert(
+                    attributes.value(QLatin1String("Id")).toString(),
+                    {attributes.value(QLatin1String("Type")).toString(),
+                     resolveTarget(source, attributes.value(QLatin1String("Target")).toString())});
+            }
+        }
+        part.skip();
+    }
+    return relationships;
+}
+
+// The target of the first relationship of a type ("/styles"), or "".
+QString targetOfType(const QHash<QString, Relationship>& relationships, QStringView type)
+{
+    for (const Relationship& relationship : relationships) {
+        if (relationship.type.endsWith(type))
+            return relationship.target;
+    }
+    return {};
+}
+
+struct WorkbookPart {
+    bool date1904 = false;
+    std::vector<std::pair<QString, QString>> sheets; // name, relationship id, in tab order
+};
+
+WorkbookPart readWorkbook(ZipArchive& zip, const QString& name)
+{
+    WorkbookPart workbook;
+    XmlPart part(zip, name, zip.limits().smallPartBytes);
+    part.root(u"workbook");
+    while (part.nextChild()) {
+        const QStringView element = part.xml().name();
+        if (element == u"workbookPr") {
+            workbook.date1904 = isTrue(part.xml().attributes().value(QLatin1String("date1904")));
+            part.skip();
+        } else if (element == u"sheets") {
+            while (part.nextChild()) {
+                if (part.xml().name() == u"sheet") {
+                    QString id;
+                    for (const QXmlStreamAttribute& attribute : part.xml().attributes()) {
+                        if (attribute.name() == u"id" && !attribute.namespaceUri().isEmpty())
+                            id = attribute.value().toString();
+                    }
+                    workbook.sheets.emplace_back(
+                        part.xml().attributes().value(QLatin1String("name")).toString(), id);
+                }
+                part.skip();
+            }
+        } else {
+            part.skip();
+        }
+    }
+    return workbook;
+}
+
+// For each cell format (the cell's s attribute), whether it shows a date.
+std::vector<bool> readDateStyles(ZipArchive& zip, const QString& name)
+{
+    QHash<int, bool> customFormats;
+    std::vector<int> formatIds;
+    XmlPart part(zip, name, zip.limits().smallPartBytes);
+    part.root(u"styleSheet");
+    while (part.nextChild()) {
+        const QStringView element = part.xml().name();
+        if (element == u"numFmts" || element == u"cellXfs") {
+            const bool formats = element == u"numFmts";
+            while (part.nextChild()) {
+                const QXmlStreamAttributes attributes = part.xml().attributes();
+                const int id = attributes.value(QLatin1String("numFmtId")).toInt();
+                if (formats && part.xml().name() == u"numFmt")
+                    customFormats.insert(
+                        id, isDateFormatCode(attributes.value(QLatin1String("formatCode"))));
+                else if (!formats && part.xml().name() == u"xf")
+                    formatIds.push_back(id);
+                part.skip();
+            }
+        } else {
+            part.skip();
+        }
+    }
+    std::vector<bool> dates;
+    dates.reserve(formatIds.size());
+    for (int id : formatIds)
+        dates.push_back(customFormats.contains(id) ? customFormats.value(id)
+                                                   : isBuiltInDateFormat(id));
+    return dates;
+}
+
+StringPool readSharedStrings(ZipArchive& zip, const QString& name)
+{
+    StringPool strings;
+    XmlPart part(zip, name, zip.limits().partBytes);
+    part.root(u"sst");
+    while (part.nextChild()) {
+        if (part.xml().name() == u"si")
+            strings.add(readRichText(part));
+        else
+            part.skip();
+    }
+    return strings;
+}
+
+QDateTime fromOleDays(double days)
+{
+    const double whole = std::floor(days);
+    qint64 day = static_cast<qint64>(whole);
+    qint64 msec = std::llround((days - whole) * 86400000.0);
+    if (msec >= 86400000) {
+        ++day;
+        msec -= 86400000;
+    }
+    return QDateTime(QDate(1899, 12, 30).addDays(day),
+                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(msec)));
+}
+
+std::optional<double> serialToOleDays(double serial, bool date1904)
+{
+    if (!std::isfinite(serial) || serial < 0)
+        return std::nullopt;
+    double days = serial;
+    if (date1904)
+        days += kOleEpochOffset1904;
+    else if (serial >= 1 && serial < 61)
+        days += 1; // the 1900 system counts a 29 February 1900 that never was
+    if (days >= kLastOleDay + 1)
+        return std::nullopt;
+    return days;
+}
+
+enum class Kind : std::uint8_t { Number, Date, Boolean, Shared, Inline, Error };
+
+struct Cell {
+    std::uint32_t row;
+    std::uint16_t column;
+    Kind kind;
+    double payload; // number, date as days from 1899-12-30, 0/1, or a string index
+
+    bool before(const Cell& other) const
+    {
+        return row != other.row ? row < other.row : column < other.column;
+    }
+};
+
+class XlsxSheet final : public Worksheet
+{
+public:
+    CellValue value(int row, int column) const override
+    {
+        if (row < 1 || column < 1 || row > kMaxRows || column > kMaxColumns)
+            return CellValue::empty();
+        const Cell key{static_cast<std::uint32_t>(row), static_cast<std::uint16_t>(column),
+                       Kind::Number, 0};
+        const auto found =
+            std::lower_bound(cells_.begin(), cells_.end(), key,
+                             [](const Cell& a, const Cell& b) { return a.before(b); });
+        if (found == cells_.end() || found->row != key.row || found->column != key.column)
+            return CellValue::empty();
+        const auto index = static_cast<std::size_t>(found->payload);
+        switch (found->kind) {
+        case Kind::Number:
+            return CellValue::fromNumber(found->payload);
+        case Kind::Date:
+            return CellValue::fromDate(fromOleDays(found->payload));
+        case Kind::Boolean:
+            return CellValue::fromBoolean(found->payload != 0);
+        case Kind::Shared:
+            return CellValue::fromText(shared_.at(index));
+        case Kind::Inline:
+            return CellValue::fromText(inline_.at(index));
+        case Kind::Error:
+            return CellValue::error(inline_.at(index));
+        }
+        return CellValue::empty();
+    }
+
+    int lastRow() const override
+    {
+        return cells_.empty() ? 0 : static_cast<int>(cells_.back().row);
+    }
+
+    std::vector<Cell> cells_;
+    StringPool shared_;
+    StringPool inline_;
+};
+
+class SheetReader
+{
+public:
+    SheetReader(XmlPart& part, XlsxSheet& sheet, const std::vector<bool>& dateStyles, bool date1904)
+        : part_(part), sheet_(sheet), dateStyles_(dateStyles), date1904_(date1904)
+    {
+    }
+
+    void read()
+    {
+        part_.root(u"worksheet");
+        while (part_.nextChild()) {
+            if (part_.xml().name() == u"sheetData") {
+                readSheetData();
+                break; // nothing after the cells matters here
+            }
+            part_.skip();
+        }
+        finish();
+    }
+
+private:
+    void readSheetData()
+    {
+        while (part_.nextChild()) {
+            if (part_.xml().name() == u"row")
+                readRow();
+            else
+                part_.skip();
+        }
+    }
+
+    void readRow()
+    {
+        const QStringView number = part_.xml().attributes().value(QLatin1String("r"));
+        if (number.isEmpty()) {
+            ++row_;
+        } else {
+            bool ok = false;
+            row_ = number.toInt(&ok);
+            if (!ok)
+                row_ = 0;
+        }
+        if (row_ < 1 || row_ > kMaxRows)
+            part_.fail(QStringLiteral("la hoja tiene un número de renglón no válido"));
+        column_ = 0;
+        while (part_.nextChild()) {
+            if (part_.xml().name() == u"c")
+                readCell();
+            else
+                part_.skip();
+        }
+    }
+
+    void readCell()
+    {
+        const QXmlStreamAttributes attributes = part_.xml().attributes();
+        int row = row_;
+        const QStringView reference = attributes.value(QLatin1String("r"));
+        if (reference.isEmpty()) {
+            ++column_;
+        } else {
+            const std::optional<CellAddress> address = parseCellAddress(reference);
+            if (!address) {
+                part_.fail(QStringLiteral("la celda \"%1\" tiene una referencia no válida")
+                               .arg(reference.toString()));
+            }
+            row = address->row;
+            column_ = address->column;
+        }
+        if (column_ > kMaxColumns)
+            part_.fail(QStringLiteral("el renglón %1 tiene demasiadas columnas").arg(row));
+        const QString type = attributes.value(QLatin1String("t")).toString();
+        const QStringView styleText = attributes.value(QLatin1String("s"));
+        const qsizetype style = styleText.isEmpty() ? 0 : styleText.toInt();
+
+        bool hasValue = false;
+        bool hasInline = false;
+        value_.clear();
+        QString inlineText;
+        while (part_.nextChild()) {
+            const QStringView name = part_.xml().name();
+            if (name == u"v") {
+                hasValue = true;
+                part_.appendText(value_);
+            } else if (name == u"is") {
+                hasInline = true;
+                inlineText = readRichText(part_);
+            } else {
+                part_.skip();
+            }
+        }
+
+        Cell cell{static_cast<std::uint32_t>(row), static_cast<std::uint16_t>(column_),
+                  Kind::Number, 0};
+        if (type == u"inlineStr") {
+            if (!hasInline && !hasValue)
+                return;
+            cell.kind = Kind::Inline;
+            cell.payload = sheet_.inline_.add(hasInline ? inlineText : decodeEscapes(value_));
+        } else if (!hasValue) {
+            return; // a formatted cell with nothing in it
+        } else if (type == u"s") {
+            const std::optional<std::uint32_t> index = parseIndex(value_);
+            if (!index || *index >= sheet_.shared_.size())
+                badValue(cell, QStringLiteral("un texto compartido que no existe"));
+            cell.kind = Kind::Shared;
+            cell.payload = *index;
+        } else if (type == u"str") {
+            cell.kind = Kind::Inline;
+            cell.payload = sheet_.inline_.add(decodeEscapes(value_));
+        } else if (type == u"b") {
+            cell.kind = Kind::Boolean;
+            cell.payload = isTrue(value_.trimmed()) ? 1 : 0;
+        } else if (type == u"e") {
+            cell.kind = Kind::Error;
+            cell.payload = sheet_.inline_.add(value_);
+        } else if (type == u"d") {
+            const QDateTime date = QDateTime::fromString(value_.trimmed(), Qt::ISODate);
+            if (!date.isValid())
+                badValue(cell, QStringLiteral("una fecha no válida"));
+            cell.kind = Kind::Date;
+            cell.payload = static_cast<double>(QDate(1899, 12, 30).daysTo(date.date())) +
+                           date.time().msecsSinceStartOfDay() / 86400000.0;
+        } else {
+            const std::optional<double> number = parseXmlNumber(value_);
+            if (!number)
+                badValue(cell, QStringLiteral("un número no válido"));
+            cell.payload = *number;
+            if (style >= 0 && static_cast<std::size_t>(style) < dateStyles_.size() &&
+                dateStyles_[static_cast<std::size_t>(style)]) {
+                if (const std::optional<double> days = serialToOleDays(*number, date1904_)) {
+                    cell.kind = Kind::Date;
+                    cell.payload = *days;
+                }
+            }
+        }
+        if (!sheet_.cells_.empty() && !sheet_.cells_.back().before(cell))
+            ordered_ = false;
+        sheet_.cells_.push_back(cell);
+    }
+
+    [[noreturn]] void badValue(const Cell& cell, const QString& what) const
+    {
+        part_.fail(QStringLiteral("la celda %1 tiene %2")
+                       .arg(addressText(static_cast<int>(cell.row), cell.column), what));
+    }
+
+    // Rows or cells out of order are rare but legal; a repeated cell keeps its last value.
+    void finish()
+    {
+        std::vector<Cell>& cells = sheet_.cells_;
+        if (!ordered_) {
+            std::stable_sort(cells.begin(), cells.end(),
+                             [](const Cell& a, const Cell& b) { return a.before(b); });
+            std::vector<Cell> unique;
+            unique.reserve(cells.size());
+            for (const Cell& cell : cells) {
+                if (!unique.empty() && !unique.back().before(cell))
+                    unique.back() = cell;
+                else
+                    unique.push_back(cell);
+            }
+            cells.swap(unique);
+        }
+        cells.shrink_to_fit();
+    }
+
+    XmlPart& part_;
+    XlsxSheet& sheet_;
+    const std::vector<bool>& dateStyles_;
+    bool date1904_;
+    int row_ = 0;
+    int column_ = 0;
+    bool ordered_ = true;
+    QString value_;
+};
+
+bool startsWith(const QByteArray& bytes, const char* prefix, qsizetype length)
+{
+    return bytes.size() >= length && std::memcmp(bytes.constData(), prefix, size_t(length)) == 0;
+}
+
+} // namespace
+
+bool isBuiltInDateFormat(int id)
+{
+    // 27-36 and 50-58 are the dates of East Asian editions.
+    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47) ||
+           (id >= 50 && id <= 58);
+}
+
+bool isDateFormatCode(QStringView code)
+{
+    bool date = false;
+    bool clock = false;
+    bool elapsed = false;
+    for (qsizetype i = 0; i < code.size(); ++i) {
+        const char16_t c = QChar::toLower(code[i].unicode());
+        if (c == u'"') {
+            const qsizetype close = code.indexOf(u'"', i + 1);
+            i = close < 0 ? code.size() : close;
+        } else if (c == u'[') {
+            const qsizetype close = code.indexOf(u']', i + 1);
+            const QStringView inside = code.mid(i + 1, (close < 0 ? code.size() : close) - i - 1);
+            if (!inside.isEmpty() &&
+                (inside.front().toLower() == u'h' || inside.front().toLower() == u'm' ||
+                 inside.front().toLower() == u's'))
+                elapsed = true;
+            i = close < 0 ? code.size() : close;
+        } else if (c == u'\\' || c == u'_' || c == u'*') {
+            ++i; // an escaped, spacing or fill character
+        } else if (c == u'd' || c == u'y') {
+            date = true;
+        } else if (c == u'm' || c == u'h' || c == u's') {
+            clock = true;
+        }
+    }
+    return date || (clock && !elapsed);
+}
+
+std::optional<QDateTime> serialToDateTime(double serial, bool date1904)
+{
+    if (const std::optional<double> days = serialToOleDays(serial, date1904))
+        return fromOleDays(*days);
+    return std::nullopt;
+}
+
+std::unique_ptr<Worksheet> readXlsx(const QByteArray& bytes, const QString& path,
+                                    const XlsxLimits& limits)
+{
+    if (startsWith(bytes, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8))
+        encrypted(path);
+    if (bytes.isEmpty())
+        damaged(path, QStringLiteral("el archivo está vacío"));
+    if (!startsWith(bytes, "PK", 2))
+        damaged(path, QStringLiteral("no es un archivo ZIP"));
+
+    ZipArchive zip(bytes, path, limits);
+    QString workbookName = targetOfType(readRelationships(zip, QString()), u"/officeDocument");
+    if (workbookName.isEmpty())
+        workbookName = QStringLiteral("xl/workbook.xml");
+    if (!zip.contains(workbookName))
+        damaged(path, QStringLiteral("falta la parte %1").arg(workbookName));
+
+    const WorkbookPart workbook = readWorkbook(zip, workbookName);
+    const QHash<QString, Relationship> relationships = readRelationships(zip, workbookName);
+    QString sheetName;
+    for (const auto& [name, id] : workbook.sheets) {
+        const auto relationship = relationships.constFind(id);
+        if (relationship == relationships.constEnd()) {
+            damaged(path, QStringLiteral("la hoja \"%1\" no tiene su parte en el libro").arg(name));
+        }
+        // Chart sheets and macro sheets are not worksheets.
+        if (relationship->type.endsWith(u"/worksheet")) {
+            sheetName = relationship->target;
+            break;
+        }
+    }
+    if (sheetName.isEmpty())
+        damaged(path, QStringLiteral("el libro no tiene ninguna hoja de cálculo"));
+
+    auto partOfType = [&](QStringView type, const QString& usual) {
+        const QString target = targetOfType(relationships, type);
+        if (!target.isEmpty() && zip.contains(target))
+            return target;
+        return zip.contains(usual) ? usual : QString();
+    };
+    std::vector<bool> dateStyles;
+    const QString stylesName = partOfType(u"/styles", QStringLiteral("xl/styles.xml"));
+    if (!stylesName.isEmpty())
+        dateStyles = readDateStyles(zip, stylesName);
+
+    auto sheet = std::make_unique<XlsxSheet>();
+    const QString stringsName =
+        partOfType(u"/sharedStrings", QStringLiteral("xl/sharedStrings.xml"));
+    if (!stringsName.isEmpty())
+        sheet->shared_ = readSharedStrings(zip, stringsName);
+
+    XmlPart part(zip, sheetName, limits.partBytes);
+    SheetReader(part, *sheet, dateStyles, workbook.date1904).read();
+    return sheet;
+}
+
+} // namespace spreadsheet
