@@ -1,0 +1,333 @@
+#include "krvt5/SqlConnection.h"
+
+#include "krvt5/Failure.h"
+
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QUrl>
+#include <atomic>
+
+namespace krvt5
+{
+
+namespace
+{
+
+QString uniqueConnectionName()
+{
+    static std::atomic<quint64> counter{0};
+    return QStringLiteral("krvt5-%1").arg(++counter);
+}
+
+QString errorText(const QSqlError& error)
+{
+    QString text = error.databaseText().trimmed();
+    const QString driver = error.driverText().trimmed();
+    if (!driver.isEmpty() && !text.contains(driver))
+        text = text.isEmpty() ? driver : QStringLiteral("%1 (%2)").arg(text, driver);
+    return text.isEmpty() ? QStringLiteral("error desconocido") : text;
+}
+
+bool isMissingTable(const QString& driver, const QSqlError& error)
+{
+    if (driver == QLatin1String("QMYSQL"))
+        return error.nativeErrorCode() == QLatin1String("1146"); // ER_NO_SUCH_TABLE
+    return error.databaseText().contains(QLatin1String("no such table"), Qt::CaseInsensitive);
+}
+
+} // namespace
+
+SqlConnection::SqlConnection(const QString& driver, QString databaseName, QString description)
+    : connectionName_(uniqueConnectionName()), driverName_(driver),
+      databaseName_(std::move(databaseName)), description_(std::move(description)),
+      db_(QSqlDatabase::addDatabase(driver, connectionName_))
+{
+}
+
+SqlConnection::~SqlConnection()
+{
+    close();
+}
+
+std::shared_ptr<SqlConnection> SqlConnection::openMySql(const MySqlTarget& target)
+{
+    const QString description =
+        QStringLiteral("servidor %1, puerto %2, base de datos %3, usuario %4")
+            .arg(target.host, QString::number(target.port), target.database, target.user);
+    std::shared_ptr<SqlConnection> connection(
+        new SqlConnection(QStringLiteral("QMYSQL"), target.database, description));
+    QSqlDatabase& db = connection->db_;
+    const auto fail = [&](const QString& reason) {
+        QString message = QStringLiteral("No se pudo conectar con la base de datos MySQL (%1): %2")
+                              .arg(description, reason);
+        // The driver may echo what it was given; the password never reaches a message.
+        if (!target.password.isEmpty())
+            message.replace(target.password, QStringLiteral("****"));
+        return Failure(message);
+    };
+    if (!db.isValid())
+        throw fail(QStringLiteral("no está disponible el controlador QMYSQL de Qt"));
+    db.setHostName(target.host);
+    db.setPort(target.port);
+    db.setDatabaseName(target.database);
+    // A server that stops answering must not hang the program for ever.
+    db.setConnectOptions(QStringLiteral(
+        "MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=60;MYSQL_OPT_WRITE_TIMEOUT=60"));
+    // open(user, password) hands the password to the driver without keeping it.
+    if (!db.open(target.user, target.password))
+        throw fail(errorText(db.lastError()));
+    QSqlQuery names(db);
+    if (!names.exec(QStringLiteral("SET NAMES utf8mb4")))
+        throw fail(errorText(names.lastError()));
+    return connection;
+}
+
+std::shared_ptr<SqlConnection> SqlConnection::openSqlite(const QString& file,
+                                                         const QString& database)
+{
+    const QString description = QStringLiteral("archivo %1").arg(file);
+    // Opening would create an empty file, which is never the POS database.
+    if (!QFileInfo(file).isFile()) {
+        throw Failure(QStringLiteral("No existe la base de datos \"%1\": no se encontró el "
+                                     "archivo %2")
+                          .arg(database, file));
+    }
+    std::shared_ptr<SqlConnection> connection(
+        new SqlConnection(QStringLiteral("QSQLITE"), database, description));
+    QSqlDatabase& db = connection->db_;
+    const auto fail = [&](const QString& reason) {
+        return Failure(QStringLiteral("No se pudo abrir la base de datos \"%1\" (%2): %3")
+                           .arg(database, description, reason));
+    };
+    if (!db.isValid())
+        throw fail(QStringLiteral("no está disponible el controlador QSQLITE de Qt"));
+    // mode=rw: should the file vanish meanwhile, fail instead of creating it.
+    db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded) +
+                       QStringLiteral("?mode=rw"));
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    if (!db.open())
+        throw fail(errorText(db.lastError()));
+    // SQLite reads the file lazily: make sure now that it is a database.
+    QSqlQuery probe(db);
+    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+        throw fail(errorText(probe.lastError()));
+    return connection;
+}
+
+void SqlConnection::close()
+{
+    statements_.clear();
+    columns_.clear();
+    if (db_.isValid()) {
+        db_.close();
+        db_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(connectionName_);
+    }
+    inTransaction_ = false;
+}
+
+void SqlConnection::ensureOpen() const
+{
+    if (!db_.isValid() || !db_.isOpen())
+        throw Failure(QStringLiteral("La conexión con la base de datos \"%1\" está cerrada (%2).")
+                          .arg(databaseName_, description_));
+}
+
+void SqlConnection::BeginTrans()
+{
+    ensureOpen();
+    // MySQL would silently commit the open transaction on a second BEGIN.
+    if (inTransaction_)
+        throw Failure(QStringLiteral("Ya hay una transacción abierta en la base de datos "
+                                     "\"%1\" (%2).")
+                          .arg(databaseName_, description_));
+    if (!db_.transaction())
+        throw Failure(QStringLiteral("No se pudo iniciar una transacción en la base de datos "
+                                     "\"%1\" (%2): %3")
+                          .arg(databaseName_, description_, errorText(db_.lastError())));
+    inTransaction_ = true;
+    lastInsertIdBeforeTransaction_ = lastInsertId_;
+    lastIdByTableBeforeTransaction_ = lastIdByTable_;
+}
+
+void SqlConnection::CommitTrans()
+{
+    ensureOpen();
+    if (!inTransaction_)
+        throw Failure(QStringLiteral("No hay transacción abierta que confirmar en la base de "
+                                     "datos \"%1\" (%2).")
+                          .arg(databaseName_, description_));
+    if (!db_.commit())
+        throw Failure(QStringLiteral("No se pudo confirmar la transacción en la base de datos "
+                                     "\"%1\" (%2): %3")
+                          .arg(databaseName_, description_, errorText(db_.lastError())));
+    inTransaction_ = false;
+}
+
+void SqlConnection::RollbackTrans()
+{
+    ensureOpen();
+    if (!inTransaction_)
+        throw Failure(QStringLiteral("No hay transacción abierta que deshacer en la base de "
+                                     "datos \"%1\" (%2).")
+                          .arg(databaseName_, description_));
+    if (!db_.rollback())
+        throw Failure(QStringLiteral("No se pudo deshacer la transacción en la base de datos "
+                                     "\"%1\" (%2): %3")
+                          .arg(databaseName_, description_, errorText(db_.lastError())));
+    inTransaction_ = false;
+    lastInsertId_ = lastInsertIdBeforeTransaction_;
+    lastIdByTable_ = lastIdByTableBeforeTransaction_;
+}
+
+QString SqlConnection::quotedTable(const QString& table) const
+{
+    return db_.driver()->escapeIdentifier(table, QSqlDriver::TableName);
+}
+
+QString SqlConnection::quotedField(const QString& field) const
+{
+    return db_.driver()->escapeIdentifier(field, QSqlDriver::FieldName);
+}
+
+const QStringList& SqlConnection::columns(const QString& table)
+{
+    ensureOpen();
+    const auto cached = columns_.constFind(table);
+    if (cached != columns_.constEnd())
+        return *cached;
+    QSqlQuery probe(db_);
+    if (!probe.exec(QStringLiteral("SELECT * FROM %1 WHERE 1=0").arg(quotedTable(table)))) {
+        if (isMissingTable(driverName_, probe.lastError()))
+            throw Failure(QStringLiteral("No existe la tabla \"%1\" en la base de datos \"%2\" "
+                                         "(%3).")
+                              .arg(table, databaseName_, description_));
+        throw Failure(QStringLiteral("No se pudo leer la tabla \"%1\" de la base de datos "
+                                     "\"%2\" (%3): %4")
+                          .arg(table, databaseName_, description_, errorText(probe.lastError())));
+    }
+    const QSqlRecord record = probe.record();
+    QStringList names;
+    names.reserve(record.count());
+    for (int i = 0; i < record.count(); ++i)
+        names.append(record.fieldName(i));
+    return *columns_.insert(table, names);
+}
+
+QString SqlConnection::missingColumn(const QString& table, const QString& field) const
+{
+    return QStringLiteral("No existe la columna \"%1\" en la tabla \"%2\" de la base de datos "
+                          "\"%3\" (%4).")
+        .arg(field, table, databaseName_, description_);
+}
+
+QString SqlConnection::column(const QString& table, const QString& field)
+{
+    for (const QString& name : columns(table)) {
+        if (name.compare(field, Qt::CaseInsensitive) == 0)
+            return name;
+    }
+    throw Failure(missingColumn(table, field));
+}
+
+QSqlQuery& SqlConnection::prepared(const QString& key, const QString& table,
+                                   const QString& statement)
+{
+    const auto cached = statements_.find(key);
+    if (cached != statements_.end())
+        return *cached->second;
+    auto query = std::make_unique<QSqlQuery>(db_);
+    query->setForwardOnly(true);
+    // DECIMAL comes back as its exact text, never through a double.
+    query->setNumericalPrecisionPolicy(QSql::HighPrecision);
+    if (!query->prepare(statement))
+        throw Failure(QStringLiteral("No se pudo preparar la consulta sobre la tabla \"%1\" de "
+                                     "la base de datos \"%2\" (%3): %4")
+                          .arg(table, databaseName_, description_, errorText(query->lastError())));
+    return *statements_.emplace(key, std::move(query)).first->second;
+}
+
+std::vector<QSqlRecord> SqlConnection::select(const TableExpression& expression)
+{
+    const QString& table = expression.table;
+    QString key = QStringLiteral("S\n") + table;
+    QString statement = QStringLiteral("SELECT * FROM ") + quotedTable(table);
+    // Resolving the columns also proves the table exists before anything is prepared.
+    columns(table);
+    for (std::size_t i = 0; i < expression.where.size(); ++i) {
+        const QString name = column(table, expression.where[i].column);
+        key += u'\n' + name;
+        statement += (i == 0 ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) +
+                     quotedField(name) + QStringLiteral(" = ?");
+    }
+    if (expression.limit) {
+        const QString count = QString::number(*expression.limit);
+        key += QStringLiteral("\nLIMIT ") + count;
+        statement += QStringLiteral(" LIMIT ") + count;
+    }
+
+    QSqlQuery& query = prepared(key, table, statement);
+    for (std::size_t i = 0; i < expression.where.size(); ++i)
+        query.bindValue(int(i), QVariant::fromValue<qlonglong>(expression.where[i].value));
+    const auto failure = [&] {
+        const QString reason = errorText(query.lastError());
+        query.finish();
+        return Failure(QStringLiteral("No se pudo leer la tabla \"%1\" de la base de datos \"%2\" "
+                                      "(%3): %4")
+                           .arg(table, databaseName_, description_, reason));
+    };
+    if (!query.exec())
+        throw failure();
+    std::vector<QSqlRecord> rows;
+    while (query.next())
+        rows.push_back(query.record());
+    if (query.lastError().isValid())
+        throw failure();
+    // Releases the result, so SQLite holds no read lock and the statement can run again.
+    query.finish();
+    return rows;
+}
+
+QVariant SqlConnection::insert(const QString& table, const QStringList& columns,
+                               const std::vector<QVariant>& values)
+{
+    ensureOpen();
+    QString key = QStringLiteral("I\n") + table;
+    QStringList quoted;
+    QStringList markers;
+    for (const QString& name : columns) {
+        key += u'\n' + name;
+        quoted.append(quotedField(name));
+        markers.append(QStringLiteral("?"));
+    }
+    QSqlQuery& query = prepared(key, table,
+                                QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                                    .arg(quotedTable(table), quoted.join(QStringLiteral(", ")),
+                                         markers.join(QStringLiteral(", "))));
+    for (std::size_t i = 0; i < values.size(); ++i)
+        query.bindValue(int(i), values[i]);
+    if (!query.exec())
+        throw Failure(QStringLiteral("No se pudo guardar el registro en la tabla \"%1\" de la base "
+                                     "de datos \"%2\" (%3): %4")
+                          .arg(table, databaseName_, description_, errorText(query.lastError())));
+    const QVariant id = query.lastInsertId();
+    query.finish();
+    lastInsertId_ = id;
+    lastIdByTable_.insert(table.toLower(), id);
+    return id;
+}
+
+QVariant SqlConnection::lastInsertId(const QString& table, const QString& keyField)
+{
+    column(table, keyField);
+    const QVariant id = lastIdByTable_.value(table.toLower());
+    if (!id.isValid() || id.isNull())
+        throw Failure(QStringLiteral("No hay clave \"%1\" que leer: esta conexión no ha guardado "
+                                     "ningún registro en la tabla \"%2\" de la base de datos "
+                                     "\"%3\" (%4).")
+                          .arg(keyField, table, databaseName_, description_));
+    return id;
+}
+
+} // namespace krvt5
