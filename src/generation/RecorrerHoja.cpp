@@ -6,7 +6,6 @@
 #include "support/modComun.h"
 
 #include <QElapsedTimer>
-#include <QTime>
 #include <cmath>
 
 namespace generation
@@ -34,11 +33,6 @@ QString leftCharacters(const QString& text, int n)
     for (int count = 0; i < text.size() && count < n; ++count)
         i += (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
     return text.left(i);
-}
-
-QString clockTime()
-{
-    return QTime::currentTime().toString(QStringLiteral("HH:mm"));
 }
 
 class Progress
@@ -76,76 +70,6 @@ private:
     std::int32_t shown_ = 0;
 };
 
-struct Sale {
-    std::int32_t venta;
-    QString cFecha;
-    double nImporte;
-    QString cDescrip;
-};
-
-// Writes one ticket unless its number exists. Header, key and line go in one transaction.
-bool writeTicket(WindowState& state, krvt5::RecordsetRef& rsTabla, const Sale& sale,
-                 const spreadsheet::Regional& regional)
-{
-    krvt5::BasesDD& bases = *support::oBases;
-    const QString existence = QStringLiteral("tickets WHERE Venta=") + QString::number(sale.venta) +
-                              QStringLiteral(" LIMIT 1");
-    if (bases.AbrirTabla(rsTabla, state.cnBase, existence))
-        return false;
-
-    // A date that is no date fails here, before anything is written.
-    const QDate fechaEncabezado = spreadsheet::TextToDate(sale.cFecha, regional);
-    const QDate fechaDetalle = spreadsheet::TextToDate(sale.cFecha, regional);
-    const QString descrip = DescripcionDetalle(sale.cDescrip);
-
-    state.cnBase->BeginTrans();
-    try {
-        rsTabla->AddNew();
-        rsTabla->setCollect(QStringLiteral("Venta"), sale.venta);
-        rsTabla->setCollect(QStringLiteral("Fecha"), fechaEncabezado);
-        rsTabla->setCollect(QStringLiteral("Hora"), clockTime());
-        rsTabla->setCollect(QStringLiteral("Efectivo"), sale.nImporte);
-        rsTabla->setCollect(QStringLiteral("Total"), sale.nImporte);
-        rsTabla->Update();
-
-        const QVariant id =
-            bases.LastId(state.cnBase, QStringLiteral("tickets"), QStringLiteral("Id"));
-        bool ok = false;
-        const qlonglong idValue = id.toLongLong(&ok);
-        if (!ok || idValue < std::numeric_limits<std::int32_t>::min() ||
-            idValue > std::numeric_limits<std::int32_t>::max()) {
-            throw support::Failure(
-                QStringLiteral(
-                    "La clave \"%1\" del ticket recién guardado no es un número de 32 bits.")
-                    .arg(id.toString()));
-        }
-        const auto nIdTicket = static_cast<std::int32_t>(idValue);
-
-        bases.AbrirTabla(rsTabla, state.cnBase, QStringLiteral("ticketsdetalle WHERE Venta=-9"));
-        rsTabla->AddNew();
-        rsTabla->setCollect(QStringLiteral("Venta"), sale.venta);
-        rsTabla->setCollect(QStringLiteral("Partida"), QVariant::fromValue<qint16>(1));
-        rsTabla->setCollect(QStringLiteral("Fecha"), fechaDetalle);
-        rsTabla->setCollect(QStringLiteral("Hora"), clockTime());
-        rsTabla->setCollect(QStringLiteral("Producto"), QStringLiteral("V"));
-        rsTabla->setCollect(QStringLiteral("Descrip"), descrip);
-        rsTabla->setCollect(QStringLiteral("Cantidad"), QVariant::fromValue<qint16>(1));
-        rsTabla->setCollect(QStringLiteral("Precio"), sale.nImporte);
-        rsTabla->setCollect(QStringLiteral("IdTicket"), nIdTicket);
-        rsTabla->Update();
-
-        state.cnBase->CommitTrans();
-    } catch (...) {
-        try {
-            state.cnBase->RollbackTrans();
-        } catch (...) {
-            // The first failure is the one to report; a lost connection rolls back anyway.
-        }
-        throw;
-    }
-    return true;
-}
-
 double amountOf(const spreadsheet::CellValue& cell, const QString& where)
 {
     if (cell.kind == spreadsheet::CellValue::Kind::Error) {
@@ -170,9 +94,25 @@ QString ProgressText(const QString& cArchivo, std::int32_t nRenglon)
            QString::number(nRenglon);
 }
 
-Figures RecorrerHoja(WindowState& state, support::Surface& surface)
+Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* sink,
+                     ScanObserver* observer)
 {
+    using Outcome = RowEvent::Outcome;
     Figures figures;
+    RowByRowSink plain(state);
+    if (!sink)
+        sink = &plain;
+    const auto tell = [observer](Outcome outcome, std::int32_t row, std::int32_t ticket,
+                                 double amount) {
+        if (observer)
+            observer->onRow({outcome, row, ticket, amount});
+    };
+    sink->onStored = [&](const Ticket& ticket) {
+        ++figures.written;
+        figures.amountWritten += ticket.importe;
+        tell(Outcome::Written, ticket.row, ticket.venta, ticket.importe);
+    };
+
     surface.setCaption(Label::Label1, QString());
     state.nRenglon = 2;
     state.nVacios = 0;
@@ -180,7 +120,6 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface)
     const spreadsheet::Regional& regional = state.oExcel->regional();
 
     Progress progress(surface, state.cArchivo);
-    krvt5::RecordsetRef rsTabla;
     try {
         for (;;) {
             const std::int32_t row = state.nRenglon;
@@ -197,6 +136,7 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface)
                 state.nVacios = 0;
                 if (cMarca == QLatin1String("0")) {
                     ++figures.zeroMarker;
+                    tell(Outcome::ZeroMarker, row, 0, 0);
                 } else {
                     ++figures.saleRows;
                     const QString d = address('D', row);
@@ -208,30 +148,46 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface)
                         const QString h = address('H', row);
                         const QString cDescrip = spreadsheet::TrimBlanks(
                             spreadsheet::CellText(sheet.Range(h).Value(), regional, h));
-                        if (writeTicket(state, rsTabla, {state.nTicket, cFecha, nImporte, cDescrip},
-                                        regional)) {
-                            ++figures.written;
-                            figures.amountWritten += nImporte;
-                        } else {
+                        const std::int32_t venta = state.nTicket;
+                        if (sink->exists(venta)) {
                             ++figures.existed;
+                            tell(Outcome::Existed, row, venta, nImporte);
+                        } else {
+                            // A date that is no date fails here, before anything is written.
+                            Ticket ticket;
+                            ticket.venta = venta;
+                            ticket.fechaEncabezado = spreadsheet::TextToDate(cFecha, regional);
+                            ticket.fechaDetalle = spreadsheet::TextToDate(cFecha, regional);
+                            ticket.importe = nImporte;
+                            ticket.descrip = DescripcionDetalle(cDescrip);
+                            ticket.row = row;
+                            sink->write(ticket);
                         }
                         state.nTicket.increment("nTicket");
                     } else {
                         ++figures.notPositive;
+                        tell(Outcome::NotPositive, row, 0, nImporte);
                     }
                 }
             }
             state.nRenglon.increment("nRenglon");
         }
+        sink->finish();
     } catch (const std::exception& failure) {
+        const QString where = QStringLiteral("\nArchivo: %1\nHoja 1, renglón %2")
+                                  .arg(state.cArchivo)
+                                  .arg(state.nRenglon.value());
+        try {
+            sink->abandon();
+        } catch (...) {
+            // What the sink could not keep is rolled back; the first failure is reported.
+        }
         progress.finish();
-        throw support::Failure(support::failureText(failure) +
-                               QStringLiteral("\nArchivo: %1\nHoja 1, renglón %2")
-                                   .arg(state.cArchivo)
-                                   .arg(state.nRenglon.value()));
+        sink->onStored = nullptr;
+        throw support::Failure(support::failureText(failure) + where);
     }
     progress.finish();
-    support::oBases->CierraTabla(rsTabla);
+    sink->onStored = nullptr;
     return figures;
 }
 

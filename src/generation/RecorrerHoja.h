@@ -1,5 +1,6 @@
 #pragma once
 
+#include "generation/TicketSink.h"
 #include "generation/WindowState.h"
 
 #include <QString>
@@ -24,11 +25,29 @@ struct Figures {
     double amountWritten = 0;     // sum of the amounts of the tickets stored
 };
 
+// What happened to one row, for the run report. Written is told only once the ticket is stored.
+struct RowEvent {
+    enum class Outcome { Written, Existed, ZeroMarker, NotPositive };
+    Outcome outcome;
+    std::int32_t row = 0;
+    std::int32_t ticket = 0; // 0 for rows that use no number
+    double amount = 0;
+};
+
+class ScanObserver
+{
+public:
+    virtual ~ScanObserver() = default;
+    virtual void onRow(const RowEvent& event) = 0;
+};
+
 // Walks the first worksheet of cArchivo from row 2 and writes one ticket (a header in tickets
 // and its line in ticketsdetalle, together or not at all) for every sale row with a positive
 // amount whose number is not taken yet, numbering from nTicket. Ends at the 50th consecutive
 // row with an empty marker; leaves the workbook open in oLibro. Needs cnBase open and oExcel.
-Figures RecorrerHoja(WindowState& state, support::Surface& surface);
+// Tickets go to the sink (row by row through the component when none is given).
+Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* sink = nullptr,
+                     ScanObserver* observer = nullptr);
 
 // The detail line's description: the first 60 characters of the trimmed text, upper-cased.
 QString DescripcionDetalle(const QString& trimmed);

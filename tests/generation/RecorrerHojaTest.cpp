@@ -4,9 +4,12 @@
 
 using namespace testsupport;
 
-namespace {
+namespace
+{
 
-class RecorrerHojaTest : public ScanFixture {};
+class RecorrerHojaTest : public ScanFixture
+{
+};
 
 TEST_P(RecorrerHojaTest, WritesOneWholeTicketPerSaleRow)
 {
@@ -34,7 +37,7 @@ TEST_P(RecorrerHojaTest, WritesOneWholeTicketPerSaleRow)
     EXPECT_EQ(state.nVacios, 50);
     EXPECT_EQ(figures.written, 2);
     EXPECT_DOUBLE_EQ(figures.amountWritten, 12.5 + 131072.01);
-    EXPECT_EQ(surface.label1, ProgressText(state.cArchivo, 53));
+    EXPECT_EQ(surface.label1, generation::ProgressText(state.cArchivo, 53));
     ASSERT_NE(state.oLibro, nullptr); // left open for the caller
 }
 
@@ -45,8 +48,8 @@ TEST_P(RecorrerHojaTest, EmptySheetEndsAtRow51)
     EXPECT_EQ(state.nRenglon, 51);
     EXPECT_EQ(state.nTicket, 100);
     EXPECT_EQ(figures.rowsRead, 50);
-    EXPECT_EQ(surface.label1, QStringLiteral("Archivo: ") + state.cArchivo +
-                                  QStringLiteral("\r\nReng.  51"));
+    EXPECT_EQ(surface.label1,
+              QStringLiteral("Archivo: ") + state.cArchivo + QStringLiteral("\r\nReng.  51"));
 }
 
 TEST_P(RecorrerHojaTest, FiftyEmptyMarkersEndTheWalkButFortyNineDoNot)
@@ -72,13 +75,13 @@ TEST_P(RecorrerHojaTest, PassOversUseNoNumberButExistingTicketsDo)
                             "VALUES (101, '2020-01-01', '10:00', 1, 1)"));
     const auto figures = scan({
         {},
-        sale(QStringLiteral("0"), QStringLiteral("50")),    // "0" marker
+        sale(QStringLiteral("0"), QStringLiteral("50")),     // "0" marker
         sale(QStringLiteral("\"0\""), QStringLiteral("50")), // quoted zero: still "0"
-        sale(QStringLiteral("1"), QStringLiteral("0")),     // zero amount
-        sale(QStringLiteral("1"), QStringLiteral("-3")),    // negative amount
-        sale(QStringLiteral("1"), QStringLiteral("10")),    // ticket 100
-        sale(QStringLiteral("1"), QStringLiteral("11")),    // 101 exists: passed over
-        sale(QStringLiteral("   "), QStringLiteral("12")),  // blanks are a marker: ticket 102
+        sale(QStringLiteral("1"), QStringLiteral("0")),      // zero amount
+        sale(QStringLiteral("1"), QStringLiteral("-3")),     // negative amount
+        sale(QStringLiteral("1"), QStringLiteral("10")),     // ticket 100
+        sale(QStringLiteral("1"), QStringLiteral("11")),     // 101 exists: passed over
+        sale(QStringLiteral("   "), QStringLiteral("12")),   // blanks are a marker: ticket 102
     });
 
     EXPECT_EQ(tickets(), (QStringList{QStringLiteral("100|2026-12-07|10.00|10.00"),
@@ -96,7 +99,8 @@ TEST_P(RecorrerHojaTest, DescriptionIsCutAtSixtyCharactersAfterTrimming)
 {
     // 59 letters, a blank at position 60, then more: the blank stays at the end.
     const QString text = QStringLiteral("  ") + QString(59, u'a') + QStringLiteral(" tail  ");
-    scan({{}, sale(QStringLiteral("1"), QStringLiteral("1"), text),
+    scan({{},
+          sale(QStringLiteral("1"), QStringLiteral("1"), text),
           sale(QStringLiteral("1"), QStringLiteral("1"), QString())});
     const auto rows = db->rows(QStringLiteral("SELECT Descrip FROM ticketsdetalle ORDER BY Venta"));
     ASSERT_EQ(rows.size(), 2u);
@@ -125,7 +129,8 @@ TEST_P(RecorrerHojaTest, ADateThatIsNoDateFailsNamingTheRowAndKeepsEarlierTicket
 TEST_P(RecorrerHojaTest, TicketNumberOverflowStopsAfterTheLastNumber)
 {
     state.nTicket = std::numeric_limits<std::int32_t>::max();
-    EXPECT_THROW(scan({{}, sale(QStringLiteral("1"), QStringLiteral("1")),
+    EXPECT_THROW(scan({{},
+                       sale(QStringLiteral("1"), QStringLiteral("1")),
                        sale(QStringLiteral("1"), QStringLiteral("2"))}),
                  std::exception);
     EXPECT_EQ(tickets(), QStringList{QStringLiteral("2147483647|2026-12-07|1.00|1.00")});
@@ -136,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(Engines, RecorrerHojaTest, testing::ValuesIn(engines())
 
 TEST(DescripcionDetalle, UpperCasesWholeCharacters)
 {
-    EXPECT_EQ(generation::DescripcionDetalle(QStringLiteral("café ñandú")), QStringLiteral("CAFÉ ÑANDÚ"));
+    EXPECT_EQ(generation::DescripcionDetalle(QStringLiteral("café ñandú")),
+              QStringLiteral("CAFÉ ÑANDÚ"));
     // Upper case may lengthen the text; the column still gets 60 characters.
     EXPECT_EQ(generation::DescripcionDetalle(QString(60, u'ß')).size(), 60);
     // A character outside the basic plane counts once and is never split.

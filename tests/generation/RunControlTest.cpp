@@ -1,4 +1,5 @@
 #include "generation/RunControl.h"
+
 #include "generation/ScanFixture.h"
 #include "support/Failure.h"
 
@@ -8,15 +9,18 @@ using support::Buttons;
 using support::Icon;
 using support::Message;
 
-namespace {
+namespace
+{
 
-const Message kAsk{QStringLiteral("Proceder"), QStringLiteral("¿Desea proceder a generar los tickets?"),
-                   Icon::Question, Buttons::YesNo, Answer::No};
+const Message kAsk{QStringLiteral("Proceder"),
+                   QStringLiteral("¿Desea proceder a generar los tickets?"), Icon::Question,
+                   Buttons::YesNo, Answer::No};
 const Message kEnd{QStringLiteral("Fin"), QStringLiteral("Proceso terminado"), Icon::Information,
                    Buttons::Ok, Answer::Ok};
 
 // The run needs what start-up leaves: the support objects with their connection properties.
-class RunControlTest : public ScanFixture {
+class RunControlTest : public ScanFixture
+{
 protected:
     void SetUp() override
     {
@@ -31,10 +35,10 @@ TEST_P(RunControlTest, MissingWorkbookIsReportedAndTheWindowKeepsWaiting)
     state.cArchivo = dir.filePath(QStringLiteral("no-existe.csv"));
     EXPECT_FALSE(generation::cmdProceder_Click(state, surface));
     ASSERT_EQ(surface.messages.size(), 1u);
-    EXPECT_EQ(surface.messages[0],
-              (Message{QStringLiteral("Error"),
-                       QStringLiteral("No existe el archivo:\r\n") + state.cArchivo + QStringLiteral("\r\n"),
-                       Icon::Critical, Buttons::Ok, Answer::Ok}));
+    EXPECT_EQ(surface.messages[0], (Message{QStringLiteral("Error"),
+                                            QStringLiteral("No existe el archivo:\r\n") +
+                                                state.cArchivo + QStringLiteral("\r\n"),
+                                            Icon::Critical, Buttons::Ok, Answer::Ok}));
     EXPECT_TRUE(surface.enabled);
     EXPECT_EQ(state.cnBase, nullptr);
 
@@ -82,8 +86,9 @@ TEST_P(RunControlTest, ADatabaseThatDoesNotOpenIsAFailureThatNamesItWithoutThePa
         EXPECT_EQ(failure.title(), QStringLiteral("Error"));
         EXPECT_TRUE(failure.message().contains(QStringLiteral("no_existe_esta_base")))
             << failure.what();
-        if (!password.isEmpty())
+        if (!password.isEmpty()) {
             EXPECT_FALSE(failure.message().contains(password)) << failure.what();
+        }
     }
     EXPECT_FALSE(surface.label1Visible);
     EXPECT_EQ(state.oExcel, nullptr);

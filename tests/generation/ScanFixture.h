@@ -10,7 +10,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace testsupport {
+namespace testsupport
+{
 
 // A sale row: marker in B, date in D, amount in E, description in H.
 inline QStringList sale(const QString& marker, const QString& amount,
@@ -27,7 +28,8 @@ inline QStringList emptyRow()
 
 // The support objects, an open connection to a fresh database on one engine, a started
 // spreadsheet application and a workbook path, as the run hands them to the scan.
-class ScanFixture : public testing::TestWithParam<Engine> {
+class ScanFixture : public testing::TestWithParam<Engine>
+{
 protected:
     void SetUp() override
     {
@@ -58,8 +60,8 @@ protected:
     QStringList tickets()
     {
         QStringList out;
-        for (const QStringList& r :
-             db->rows(QStringLiteral("SELECT Venta, Fecha, Efectivo, Total FROM tickets ORDER BY Venta")))
+        for (const QStringList& r : db->rows(QStringLiteral(
+                 "SELECT Venta, Fecha, Efectivo, Total FROM tickets ORDER BY Venta")))
             out << QStringList{r[0], r[1], money(r[2]), money(r[3])}.join(u'|');
         return out;
     }

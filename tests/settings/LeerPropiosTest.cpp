@@ -1,6 +1,7 @@
+#include "settings/LeerPropios.h"
+
 #include "common/Files.h"
 #include "common/RecordingSurface.h"
-#include "settings/LeerPropios.h"
 #include "support/Failure.h"
 #include "support/modComun.h"
 
@@ -9,9 +10,11 @@
 
 using namespace testsupport;
 
-namespace {
+namespace
+{
 
-class LeerPropiosTest : public testing::Test {
+class LeerPropiosTest : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -40,12 +43,15 @@ TEST_F(LeerPropiosTest, MissingFileGetsEveryDefaultAndTheSummaryShowsThem)
     EXPECT_EQ(surface.label3, QStringLiteral(" Servidor: pos.example\r  Base de datos: datos1\r\n"
                                              "Archivo:\r\n") +
                                   workbook + QStringLiteral("\r\nTicket inicial: 9"));
-    EXPECT_EQ(support::oLib->LeeIni(QStringLiteral("Conexión"), QStringLiteral("Base de datos"), ini),
-              QStringLiteral("datos1"));
-    EXPECT_EQ(support::oLib->LeeIni(QStringLiteral("Configuración"), QStringLiteral("Archivo"), ini),
-              workbook);
-    EXPECT_EQ(support::oLib->LeeIni(QStringLiteral("Ventas"), QStringLiteral("Ticket inicial"), ini),
-              QStringLiteral("9"));
+    EXPECT_EQ(
+        support::oLib->LeeIni(QStringLiteral("Conexión"), QStringLiteral("Base de datos"), ini),
+        QStringLiteral("datos1"));
+    EXPECT_EQ(
+        support::oLib->LeeIni(QStringLiteral("Configuración"), QStringLiteral("Archivo"), ini),
+        workbook);
+    EXPECT_EQ(
+        support::oLib->LeeIni(QStringLiteral("Ventas"), QStringLiteral("Ticket inicial"), ini),
+        QStringLiteral("9"));
 }
 
 TEST_F(LeerPropiosTest, BlankValuesAreRewrittenAndPaddedOnesUsedTrimmedWithoutRewriting)
@@ -82,7 +88,9 @@ struct TicketCase {
     std::int32_t expected;
 };
 
-class TicketNumberTest : public LeerPropiosTest, public testing::WithParamInterface<TicketCase> {};
+class TicketNumberTest : public LeerPropiosTest, public testing::WithParamInterface<TicketCase>
+{
+};
 
 TEST_P(TicketNumberTest, RoundsHalfToEven)
 {
@@ -104,7 +112,8 @@ TEST_F(LeerPropiosTest, TicketNumbersOutsideThirtyTwoBitsAreAnOverflow)
 }
 
 // A settings store that accepts writes and keeps nothing.
-class ForgetfulLib : public krvt5::libKRCM {
+class ForgetfulLib : public krvt5::libKRCM
+{
 public:
     QString LeeIni(const QString&, const QString&, const QString&) override { return {}; }
     void EscribeIni(const QString&, const QString&, const QString&, const QString&) override {}

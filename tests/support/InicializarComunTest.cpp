@@ -10,9 +10,11 @@
 
 using namespace testsupport;
 
-namespace {
+namespace
+{
 
-class InicializarComunTest : public testing::Test {
+class InicializarComunTest : public testing::Test
+{
 protected:
     void SetUp() override
     {
@@ -24,7 +26,10 @@ protected:
     void TearDown() override { support::TerminarComun(); }
 
     bool start() { return support::InicializarComun(ini, dir.path(), surface); }
-    void pointAtPos() { writeFile(ini, "[Conexión]\nRuta de Vantrel Premium=" + pos.toUtf8() + "\n"); }
+    void pointAtPos()
+    {
+        writeFile(ini, "[Conexión]\nRuta de Vantrel Premium=" + pos.toUtf8() + "\n");
+    }
     QString stored(const char* name)
     {
         return support::oLib->LeeIni(QStringLiteral("VTW"), QString::fromLatin1(name), vtw);
@@ -75,7 +80,9 @@ struct SeedCase {
     const char* storedServer;
 };
 
-class SeedingTest : public InicializarComunTest, public testing::WithParamInterface<SeedCase> {};
+class SeedingTest : public InicializarComunTest, public testing::WithParamInterface<SeedCase>
+{
+};
 
 TEST_P(SeedingTest, FillsMissingValuesAndReadsThemBack)
 {
@@ -101,8 +108,8 @@ INSTANTIATE_TEST_SUITE_P(
         SeedCase{"zero", "MySQLPuerto=0\nMySQLServer=db1\n", "3306", "db1", "3306", "db1"},
         SeedCase{"text", "MySQLPuerto=abc\nMySQLServer=db1\n", "3306", "db1", "3306", "db1"},
         SeedCase{"ownPort", "MySQLPuerto=3307\nMySQLServer=db1\n", "3307", "db1", "3307", "db1"},
-        SeedCase{"servidor", "MySQLServer=   \nservidor=pos.example\n", "3306", "pos.example", "3306",
-                 "pos.example"},
+        SeedCase{"servidor", "MySQLServer=   \nservidor=pos.example\n", "3306", "pos.example",
+                 "3306", "pos.example"},
         SeedCase{"paddedServer", "MySQLServer= db1 \n", "3306", " db1 ", "3306", " db1 "}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -113,8 +120,9 @@ TEST_F(InicializarComunTest, PresentValuesAreLeftAloneAndUnscrambled)
     const QString password = support::oUtilerias->Encripta(QStringLiteral("contraseña"));
     support::TerminarComun();
     pointAtPos();
-    const QByteArray before = "[VTW]\nMySQLPuerto=3310\nMySQLServer=10.0.0.5\nMySQLUsuario=" +
-                              user.toUtf8() + "\nMySQLPassword=" + password.toUtf8() + "\n";
+    const QByteArray before =
+        "[VTW]\nMySQLPuerto=3310\nMySQLServer=10.0.0.5\nMySQLUsuario=" + user.toUtf8() +
+        "\nMySQLPassword=" + password.toUtf8() + "\n";
     writeFile(vtw, before);
     ASSERT_TRUE(start());
     EXPECT_EQ(readFile(vtw), before);
@@ -147,7 +155,8 @@ TEST(TerminarComun, ReleasesEveryObject)
     support::CrearObjetos();
     support::TerminarComun();
     EXPECT_FALSE(support::oLib || support::oBases || support::oAyuda || support::oArchivos ||
-                 support::oEquipo || support::oMonedas || support::oRegistro || support::oUtilerias);
+                 support::oEquipo || support::oMonedas || support::oRegistro ||
+                 support::oUtilerias);
 }
 
 } // namespace
