@@ -11,8 +11,7 @@
 #include <QFileInfo>
 #include <cstdio>
 
-namespace app
-{
+namespace app {
 
 QString frmPrincipal::programFolder() const
 {

@@ -8,13 +8,11 @@
 #include <QElapsedTimer>
 #include <cmath>
 
-namespace generation
-{
+namespace generation {
 
 using support::Label;
 
-namespace
-{
+namespace {
 
 constexpr int kEmptyRowsToStop = 50;
 constexpr int kDescripLength = 60;
@@ -35,8 +33,7 @@ QString leftCharacters(const QString& text, int n)
     return text.left(i);
 }
 
-class Progress
-{
+class Progress {
 public:
     Progress(support::Surface& surface, const QString& file) : surface_(surface), file_(file) {}
 
@@ -149,6 +146,9 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* 
                         const QString cDescrip = spreadsheet::TrimBlanks(
                             spreadsheet::CellText(sheet.Range(h).Value(), regional, h));
                         const std::int32_t venta = state.nTicket;
+                        if (figures.numbersUsed++ == 0)
+                            figures.firstTicket = venta;
+                        figures.lastTicket = venta;
                         if (sink->exists(venta)) {
                             ++figures.existed;
                             tell(Outcome::Existed, row, venta, nImporte);

@@ -6,13 +6,11 @@
 #include <QString>
 #include <cstdint>
 
-namespace support
-{
+namespace support {
 class Surface;
 }
 
-namespace generation
-{
+namespace generation {
 
 // What one scan did, for the summary of a run.
 struct Figures {
@@ -34,8 +32,7 @@ struct RowEvent {
     double amount = 0;
 };
 
-class ScanObserver
-{
+class ScanObserver {
 public:
     virtual ~ScanObserver() = default;
     virtual void onRow(const RowEvent& event) = 0;

@@ -5,11 +5,9 @@
 #include <QTime>
 #include <limits>
 
-namespace generation
-{
+namespace generation {
 
-namespace
-{
+namespace {
 
 QString clockTime()
 {

@@ -1,17 +1,18 @@
 #include "generation/RunControl.h"
 
+#include "generation/RunReport.h"
 #include "spreadsheet/Application.h"
 #include "support/CrearObjeto.h"
 #include "support/Failure.h"
 #include "support/Surface.h"
 #include "support/modComun.h"
 
-namespace generation
-{
+namespace generation {
 
 using support::Label;
 
-Figures ProcesarVentas(WindowState& state, support::Surface& surface)
+Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserver* observer,
+                       TicketSink* sink)
 {
     const QString database = support::oBases->cMiBase;
     if (!support::oBases->AbrirBdD(state.cnBase, database)) {
@@ -25,7 +26,7 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface)
     surface.setVisible(Label::Label1, true);
     state.oExcel =
         support::CrearObjeto<spreadsheet::Application>(QStringLiteral("Excel.Application"));
-    const Figures figures = RecorrerHoja(state, surface);
+    const Figures figures = RecorrerHoja(state, surface, sink, observer);
 
     surface.setCaption(Label::Label1, QString());
     state.oLibro->Close();
@@ -34,7 +35,8 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface)
     return figures;
 }
 
-bool cmdProceder_Click(WindowState& state, support::Surface& surface)
+bool cmdProceder_Click(WindowState& state, support::Surface& surface, RunReport* report,
+                       const QString& mode)
 {
     QString mensaje;
     if (!support::oArchivos->HayArchivo(state.cArchivo)) {
@@ -54,7 +56,18 @@ bool cmdProceder_Click(WindowState& state, support::Surface& surface)
         return false;
 
     surface.setEnabled(false);
-    ProcesarVentas(state, surface);
+    if (report) {
+        const krvt5::BasesDD& bases = *support::oBases;
+        report->begin(mode, state.cArchivo, bases.cRuta, bases.cMiBase, bases.cUsuario);
+        try {
+            report->end(ProcesarVentas(state, surface, report));
+        } catch (const std::exception& failure) {
+            report->failure(support::failureText(failure));
+            throw;
+        }
+    } else {
+        ProcesarVentas(state, surface);
+    }
     surface.setEnabled(true);
     surface.showMessage({QStringLiteral("Fin"), QStringLiteral("Proceso terminado"),
                          support::Icon::Information, support::Buttons::Ok, support::Answer::Ok});

@@ -7,8 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace generation
-{
+namespace generation {
 
 // One ticket as the scan hands it over: header and line are built from it.
 struct Ticket {
@@ -21,8 +20,7 @@ struct Ticket {
 };
 
 // Where the scan's tickets go. A ticket is stored whole (header and line) or not at all.
-class TicketSink
-{
+class TicketSink {
 public:
     virtual ~TicketSink() = default;
 
@@ -41,8 +39,7 @@ public:
 
 // The plain way: one existence query per ticket through the component, and header, key and
 // line in one transaction per ticket.
-class RowByRowSink : public TicketSink
-{
+class RowByRowSink : public TicketSink {
 public:
     explicit RowByRowSink(WindowState& state) : state_(state) {}
     bool exists(std::int32_t venta) override;

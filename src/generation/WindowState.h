@@ -8,8 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace generation
-{
+namespace generation {
 
 // The fields of the main window that one job works on. Texts start empty, numbers at 0,
 // references at nothing.

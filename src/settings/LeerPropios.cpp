@@ -9,8 +9,7 @@
 #include <cmath>
 #include <limits>
 
-namespace settings
-{
+namespace settings {
 
 using support::Label;
 

@@ -5,13 +5,11 @@
 #include <QString>
 #include <cstdint>
 
-namespace support
-{
+namespace support {
 class Surface;
 }
 
-namespace settings
-{
+namespace settings {
 
 // Reads the program's three settings from its settings file (writing the default of any that
 // is missing): the database name into oBases->cMiBase, the workbook path into cArchivo and the

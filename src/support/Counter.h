@@ -5,12 +5,10 @@
 #include <QString>
 #include <limits>
 
-namespace support
-{
+namespace support {
 
 // A counter that fails instead of wrapping when it is stepped past its largest value.
-template <class T> class Counter
-{
+template <class T> class Counter {
 public:
     constexpr Counter() = default;
     constexpr Counter(T value) : value_(value) {}

@@ -9,11 +9,9 @@
 #include "spreadsheet/Application.h"
 #include "support/Failure.h"
 
-namespace support
-{
+namespace support {
 
-namespace
-{
+namespace {
 
 [[noreturn]] void wrongClass(const QString& className)
 {

@@ -3,8 +3,7 @@
 #include <QString>
 #include <memory>
 
-namespace support
-{
+namespace support {
 
 // Creates an object by its class name: "krvt5.libKRCM" and the component's seven other
 // classes, or "Excel.Application". An unknown name, or a name whose class is not a T, is a

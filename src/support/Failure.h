@@ -3,18 +3,15 @@
 #include <QString>
 #include <stdexcept>
 
-namespace support
-{
+namespace support {
 
 // A failure of the program itself (settings, start-up, the run), with a Spanish message.
-class Failure : public std::runtime_error
-{
+class Failure : public std::runtime_error {
 public:
     explicit Failure(const QString& message,
                      const QString& title = QStringLiteral("generar-tickets"))
         : std::runtime_error(message.toStdString()), message_(message), title_(title)
-    {
-    }
+    {}
     const QString& message() const { return message_; }
     // The title of the box that reports it.
     const QString& title() const { return title_; }

@@ -3,8 +3,7 @@
 #include "support/Failure.h"
 #include "support/modComun.h"
 
-namespace support
-{
+namespace support {
 
 QString TrimSpaces(const QString& text)
 {

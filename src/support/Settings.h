@@ -2,8 +2,7 @@
 
 #include <QString>
 
-namespace support
-{
+namespace support {
 
 // Removes leading and trailing spaces (only the space character; tabs stay).
 QString TrimSpaces(const QString& text);

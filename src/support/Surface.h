@@ -2,8 +2,7 @@
 
 #include <QString>
 
-namespace support
-{
+namespace support {
 
 enum class Icon { Question, Information, Critical };
 enum class Buttons { Ok, YesNo };
@@ -24,8 +23,7 @@ enum class Label { Label1, Label3 };
 
 // What the program's operations may do to its window. The window implements it with widgets;
 // tests implement it with a recorder that answers message boxes in advance.
-class Surface
-{
+class Surface {
 public:
     virtual ~Surface() = default;
 

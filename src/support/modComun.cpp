@@ -7,8 +7,7 @@
 
 #include <QDir>
 
-namespace support
-{
+namespace support {
 
 std::unique_ptr<krvt5::libKRCM> oLib;
 std::unique_ptr<krvt5::BasesDD> oBases;
@@ -19,8 +18,7 @@ std::unique_ptr<krvt5::DeMonedas> oMonedas;
 std::unique_ptr<krvt5::DelRegistro> oRegistro;
 std::unique_ptr<krvt5::Utilerias> oUtilerias;
 
-namespace
-{
+namespace {
 
 const QString kConexion = QStringLiteral("Conexión");
 const QString kRutaVantrel = QStringLiteral("Ruta de Vantrel Premium");

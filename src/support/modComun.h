@@ -9,8 +9,7 @@
 
 #include <memory>
 
-namespace support
-{
+namespace support {
 
 class Surface;
 

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "generation/RecorrerHoja.h"
+
+#include <QFile>
+#include <QString>
+#include <optional>
+
+namespace generation {
+
+// The run report: appends every run to the program's log (start, one line per row that uses a
+// ticket number or is passed over, the end with the figures or the failure with its row) and,
+// when asked, writes the per-row outcomes as CSV. The log is rotated past a few megabytes.
+class RunReport : public ScanObserver {
+public:
+    static constexpr qint64 kMaxLogBytes = 4 * 1024 * 1024;
+
+    explicit RunReport(QString logFile, QString csvFile = {});
+    ~RunReport() override;
+    RunReport(const RunReport&) = delete;
+    RunReport& operator=(const RunReport&) = delete;
+
+    // Opens the files; a log that cannot be written is a failure, before anything is written.
+    void begin(const QString& mode, const QString& workbook, const QString& server,
+               const QString& database, const QString& user);
+    void onRow(const RowEvent& event) override;
+    void end(const Figures& figures);
+    void failure(const QString& message);
+
+    const std::optional<Figures>& figures() const { return figures_; }
+
+    // The figures as the end of a run prints them, one per line.
+    static QString summary(const Figures& figures);
+    static QString money(double amount);
+
+private:
+    void line(const QString& text);
+    void rotateIfLarge();
+
+    QString logPath_;
+    QString csvPath_;
+    QFile log_;
+    QFile csv_;
+    std::optional<Figures> figures_;
+};
+
+} // namespace generation
