@@ -16,8 +16,12 @@ using krvt5::RecordsetRef;
 using testsupport::Engine;
 using testsupport::TestDatabase;
 
-namespace
+namespace {
+
+std::string text(const QStringList& row)
 {
+    return row.join(QStringLiteral(" | ")).toStdString();
+}
 
 // The message of a call that must fail with a Failure.
 QString failureOf(const std::function<void()>& call)
@@ -31,8 +35,7 @@ QString failureOf(const std::function<void()>& call)
     return {};
 }
 
-class BasesDDTest : public testing::TestWithParam<Engine>
-{
+class BasesDDTest : public testing::TestWithParam<Engine> {
 protected:
     void SetUp() override
     {
@@ -62,10 +65,11 @@ protected:
         rs->Update();
     }
 
-    QString count(const QString& query)
+    // The first value of a query that yields one row.
+    std::string value(const QString& query)
     {
         const auto rows = db_->rows(query);
-        return rows.size() == 1 ? rows[0].value(0) : QStringLiteral("?");
+        return rows.size() == 1 ? rows[0].value(0).toStdString() : "(sin fila)";
     }
 
     std::unique_ptr<TestDatabase> db_;
@@ -147,7 +151,7 @@ TEST_P(BasesDDTest, RejectsAnythingButTableWhereAndLimit)
             << message.toStdString();
         EXPECT_TRUE(message.contains(QString::fromUtf8(expression))) << message.toStdString();
     }
-    EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM tickets")), QStringLiteral("0"));
+    EXPECT_EQ(value(QStringLiteral("SELECT COUNT(*) FROM tickets")), "0");
 }
 
 TEST_P(BasesDDTest, NamesWhatIsMissing)
@@ -219,16 +223,17 @@ TEST_P(BasesDDTest, StoresEveryTypeTheTicketTablesTake)
                                                "Descrip, Cantidad, Precio, IdTicket "
                                                "FROM ticketsdetalle ORDER BY Id"));
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_EQ(rows[0], (QStringList{"2147483647", "32767", "2024-02-29", "23:59", "V", description,
-                                    "-1", "131072.01", "-2147483648"}));
-    EXPECT_EQ(rows[1].value(5), longest);
-    EXPECT_EQ(rows[2].value(5), QStringLiteral(""));
+    EXPECT_EQ(text(rows[0]), text({"2147483647", "32767", "2024-02-29", "23:59", "V", description,
+                                   "-1", "131072.01", "-2147483648"}));
+    EXPECT_EQ(rows[1].value(5).toStdString(), longest.toStdString());
+    EXPECT_EQ(rows[2].value(5).toStdString(), "");
 
     ASSERT_TRUE(
         bases_.AbrirTabla(rs, cn_, QStringLiteral("ticketsdetalle WHERE Venta=2147483647")));
     EXPECT_EQ(rs->Collect(QStringLiteral("Partida")).toInt(), 32767);
     EXPECT_EQ(rs->Collect(QStringLiteral("Fecha")).toDate(), QDate(2024, 2, 29));
-    EXPECT_EQ(rs->Collect(QStringLiteral("Descrip")).toString(), description);
+    EXPECT_EQ(rs->Collect(QStringLiteral("Descrip")).toString().toStdString(),
+              description.toStdString());
     EXPECT_EQ(rs->Collect(QStringLiteral("IdTicket")).toLongLong(), -2147483648LL);
 }
 
@@ -257,11 +262,11 @@ TEST_P(BasesDDTest, AmountsReachDecimalColumnsExactly)
     venta = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const QString expected = QString::fromUtf8(mariadb ? c.mariadb : c.sqlite);
-        EXPECT_EQ(
-            db_->rows(
-                QStringLiteral("SELECT Efectivo, Total FROM tickets WHERE Venta=%1").arg(++venta)),
-            (std::vector<QStringList>{{expected, expected}}));
+        const std::string expected = mariadb ? c.mariadb : c.sqlite;
+        EXPECT_EQ(value(QStringLiteral("SELECT Efectivo FROM tickets WHERE Venta=%1").arg(++venta)),
+                  expected);
+        EXPECT_EQ(value(QStringLiteral("SELECT Total FROM tickets WHERE Venta=%1").arg(venta)),
+                  expected);
     }
 }
 
@@ -269,15 +274,18 @@ TEST_P(BasesDDTest, LastIdIsThisConnectionsOwn)
 {
     ConnectionRef other;
     ASSERT_TRUE(bases_.AbrirBdD(other, db_->name())) << bases_.UltimoError().toStdString();
+    // Keys of the two tables apart, so that a key of the wrong table cannot pass.
+    for (int venta = 1; venta <= 3; ++venta)
+        addTicket(other, venta);
     addTicket(cn_, 100);
     addTicket(other, 200);
     const QVariant mine = bases_.LastId(cn_, QStringLiteral("tickets"), QStringLiteral("Id"));
     const QVariant theirs = bases_.LastId(other, QStringLiteral("tickets"), QStringLiteral("Id"));
-    EXPECT_EQ(count(QStringLiteral("SELECT Venta FROM tickets WHERE Id=%1").arg(mine.toLongLong())),
-              QStringLiteral("100"));
+    EXPECT_EQ(value(QStringLiteral("SELECT Venta FROM tickets WHERE Id=%1").arg(mine.toLongLong())),
+              "100");
     EXPECT_EQ(
-        count(QStringLiteral("SELECT Venta FROM tickets WHERE Id=%1").arg(theirs.toLongLong())),
-        QStringLiteral("200"));
+        value(QStringLiteral("SELECT Venta FROM tickets WHERE Id=%1").arg(theirs.toLongLong())),
+        "200");
 
     // A detail line stored afterwards does not hide the header's key.
     bases_.AbrirTabla(rs_, cn_, QStringLiteral("ticketsdetalle WHERE Venta=-9"));
@@ -291,8 +299,8 @@ TEST_P(BasesDDTest, LastIdIsThisConnectionsOwn)
     rs_->setCollect(QStringLiteral("Precio"), 1.0);
     rs_->Update();
     EXPECT_EQ(bases_.LastId(cn_, QStringLiteral("tickets"), QStringLiteral("Id")), mine);
-    EXPECT_EQ(count(QStringLiteral("SELECT Id FROM ticketsdetalle")),
-              cn_->lastInsertId().toString());
+    EXPECT_EQ(value(QStringLiteral("SELECT Id FROM ticketsdetalle")),
+              cn_->lastInsertId().toString().toStdString());
     bases_.CierraBdD(other);
 }
 
@@ -306,15 +314,14 @@ TEST_P(BasesDDTest, TransactionsDecideWhatStays)
         EXPECT_TRUE(cn_->inTransaction());
         EXPECT_FALSE(failureOf([&] { cn_->BeginTrans(); }).isEmpty());
         addTicket(cn_, 2);
-        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM tickets WHERE Venta=2")),
-                  QStringLiteral("0"));
+        EXPECT_EQ(value(QStringLiteral("SELECT COUNT(*) FROM tickets WHERE Venta=2")), "0");
         if (commit)
             cn_->CommitTrans();
         else
             cn_->RollbackTrans();
         EXPECT_FALSE(cn_->inTransaction());
-        EXPECT_EQ(count(QStringLiteral("SELECT COUNT(*) FROM tickets WHERE Venta=2")),
-                  QString::number(commit ? 1 : 0));
+        EXPECT_EQ(value(QStringLiteral("SELECT COUNT(*) FROM tickets WHERE Venta=2")),
+                  commit ? "1" : "0");
         const QVariant last = bases_.LastId(cn_, QStringLiteral("tickets"), QStringLiteral("Id"));
         EXPECT_EQ(last == before, !commit);
     }
@@ -397,7 +404,7 @@ TEST_P(BasesDDTest, ClosingLeavesNothingUsable)
 {
     addTicket(cn_, 1);
     ASSERT_TRUE(bases_.AbrirTabla(rs_, cn_, QStringLiteral("tickets WHERE Venta=1")));
-    EXPECT_EQ(rs_->table(), QStringLiteral("tickets"));
+    EXPECT_EQ(rs_->table().toStdString(), "tickets");
     RecordsetRef kept = rs_;
     bases_.CierraBdD(cn_);
     EXPECT_FALSE(cn_);
@@ -453,8 +460,8 @@ TEST(BasesDDSqliteTest, RelativeFolderIsTheProgramsFolder)
     bases.cRuta = QStringLiteral("sqlite:") + QFileInfo(beside.path()).fileName();
     ConnectionRef cn;
     ASSERT_TRUE(bases.AbrirBdD(cn, db.name())) << bases.UltimoError().toStdString();
-    EXPECT_EQ(cn->driverName(), QStringLiteral("QSQLITE"));
-    EXPECT_EQ(cn->describe(), QStringLiteral("archivo ") + beside.filePath(file));
+    EXPECT_EQ(cn->driverName().toStdString(), "QSQLITE");
+    EXPECT_EQ(cn->describe().toStdString(), ("archivo " + beside.filePath(file)).toStdString());
 }
 
 } // namespace
