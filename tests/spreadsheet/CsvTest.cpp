@@ -1,4 +1,5 @@
 #include "SheetFiles.h"
+#include "spreadsheet/CellAddress.h"
 #include "spreadsheet/Conversions.h"
 #include "spreadsheet/CsvReader.h"
 #include "spreadsheet/Failure.h"
@@ -8,8 +9,7 @@
 
 using namespace spreadsheet;
 
-namespace
-{
+namespace {
 
 const Regional kRegional{true, u'.', u','};
 
@@ -36,9 +36,7 @@ struct CsvCase {
     const char* expected; // UTF-8
 };
 
-class CsvSplitting : public testing::TestWithParam<CsvCase>
-{
-};
+class CsvSplitting : public testing::TestWithParam<CsvCase> {};
 
 TEST_P(CsvSplitting, SplitsAndDecodesAsASpreadsheetWould)
 {
@@ -84,7 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "Caf\xC3\xA9,x",
                 "Café|x"},
         CsvCase{"utf8_without_bom", "Caf\xC3\xA9,\xE2\x82\xAC", "Café|€"},
-        CsvCase{"windows_1252", "Caf\xE9,\x80,\x93", "Café|€|–"},
+        CsvCase{"windows_1252", "Caf\xE9,\x80,\x96", "Café|€|–"},
         CsvCase{"utf16_with_bom", utf16le(QStringLiteral(u"\uFEFFCafé,1\r\nx,2\r\n")),
                 "Café|1\nx|2"},
         CsvCase{"ctrl_z_at_end", "a,b\r\n\x1A", "a|b"}),

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <ostream>
 #include <utility>
 #include <vector>
 #include <zip.h>

@@ -94,7 +94,8 @@ TEST_F(Xlsx, ReadsWhatAnotherProgramWrote)
     worksheet_write_string(other, 0, 0, "no se lee", nullptr);
     ASSERT_EQ(workbook_close(book), LXW_NO_ERROR);
 
-    const Worksheet& ws = open(file)->Worksheets(1);
+    const std::shared_ptr<Workbook> opened = open(file);
+    const Worksheet& ws = opened->Worksheets(1);
     EXPECT_EQ(describe(ws, "A1"), "text:Marca");
     EXPECT_EQ(describe(ws, "B2"), "text:1");
     EXPECT_EQ(describe(ws, "D2"), "date:2026-12-07 00:00:00");
@@ -120,7 +121,8 @@ TEST_F(Xlsx, AnEmptyFirstWorksheetIsReadNotTheNextOne)
     worksheet_write_string(workbook_add_worksheet(book, "Datos"), 1, 1, "x", nullptr);
     ASSERT_EQ(workbook_close(book), LXW_NO_ERROR);
 
-    const Worksheet& ws = open(file)->Worksheets(1);
+    const std::shared_ptr<Workbook> opened = open(file);
+    const Worksheet& ws = opened->Worksheets(1);
     EXPECT_EQ(ws.lastRow(), 0);
     EXPECT_EQ(describe(ws, "B2"), "empty");
 }
