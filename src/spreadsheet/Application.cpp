@@ -8,21 +8,17 @@
 #include <QFile>
 #include <QFileInfo>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
-namespace
-{
+namespace {
 
 enum class Format { Csv, Xlsx };
 
-class LoadedWorkbook final : public Workbook
-{
+class LoadedWorkbook final : public Workbook {
 public:
     LoadedWorkbook(QString path, std::unique_ptr<Worksheet> sheet)
         : Workbook(std::move(path)), sheet_(std::move(sheet))
-    {
-    }
+    {}
 
     const Worksheet& Worksheets(int index) const override
     {

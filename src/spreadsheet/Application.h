@@ -7,19 +7,16 @@
 #include <memory>
 #include <vector>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 class Worksheet;
 
 // One cell of a worksheet, as Range("B2") gives it.
-class CellRange
-{
+class CellRange {
 public:
     CellRange(const Worksheet& sheet, int row, int column)
         : sheet_(&sheet), row_(row), column_(column)
-    {
-    }
+    {}
     CellValue Value() const;
 
 private:
@@ -29,8 +26,7 @@ private:
 };
 
 // A worksheet held in memory after the workbook is opened; reading a cell touches no file.
-class Worksheet
-{
+class Worksheet {
 public:
     virtual ~Worksheet() = default;
     // Address such as "B2" or "H1048576"; a malformed address is a Failure.
@@ -40,8 +36,7 @@ public:
     virtual int lastRow() const = 0;
 };
 
-class Workbook
-{
+class Workbook {
 public:
     virtual ~Workbook() = default;
     const QString& path() const { return path_; }
@@ -56,8 +51,7 @@ private:
     QString path_;
 };
 
-class WorkbookCollection
-{
+class WorkbookCollection {
 public:
     explicit WorkbookCollection(const Regional& regional) : regional_(regional) {}
     // Opens .csv/.txt or .xlsx/.xlsm; anything else, or a damaged file, is a Failure naming it.
@@ -74,8 +68,7 @@ private:
 };
 
 // The spreadsheet application, created by the class name "Excel.Application".
-class Application
-{
+class Application {
 public:
     explicit Application(Regional regional = Regional::fromSystem());
     // The workbooks refer to this object's regional settings.

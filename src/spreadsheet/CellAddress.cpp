@@ -1,7 +1,6 @@
 #include "spreadsheet/CellAddress.h"
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 std::optional<CellAddress> parseCellAddress(QStringView text)
 {

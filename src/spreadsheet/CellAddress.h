@@ -4,8 +4,7 @@
 #include <QStringView>
 #include <optional>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 inline constexpr int kMaxRows = 1048576;
 inline constexpr int kMaxColumns = 16384; // XFD

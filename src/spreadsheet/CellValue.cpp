@@ -1,7 +1,6 @@
 #include "spreadsheet/CellValue.h"
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 QVariant CellValue::toVariant() const
 {

@@ -4,8 +4,7 @@
 #include <QString>
 #include <QVariant>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 // A cell's value as a spreadsheet holds it.
 struct CellValue {

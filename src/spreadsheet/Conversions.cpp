@@ -7,11 +7,9 @@
 #include <cmath>
 #include <cstdlib>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
-namespace
-{
+namespace {
 
 // Beyond these magnitudes a spreadsheet shows an exponent ("1.5E+20").
 constexpr int kLargestFixedExponent = 14;

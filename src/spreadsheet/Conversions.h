@@ -5,8 +5,7 @@
 
 #include <QDate>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 // Cell value to text, as a spreadsheet shows it: "" for empty, the shortest decimal text for a
 // number ("0" for zero), the regional short date for a date, "VERDADERO"/"FALSO" for a boolean.

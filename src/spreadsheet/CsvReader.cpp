@@ -10,26 +10,22 @@
 #include <cstring>
 #include <vector>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
-namespace
-{
+namespace {
 
 enum class Encoding { Utf8, Windows1252 };
 
 constexpr qsizetype kSampleBytes = 64 * 1024;
 constexpr size_t kSampleRecords = 100;
 
-class CsvSheet final : public Worksheet
-{
+class CsvSheet final : public Worksheet {
 public:
     CsvSheet(QByteArray content, std::vector<std::uint32_t> cellStart,
              std::vector<std::uint32_t> rowStart, Encoding encoding, const Regional& regional)
         : content_(std::move(content)), cellStart_(std::move(cellStart)),
           rowStart_(std::move(rowStart)), encoding_(encoding), regional_(regional)
-    {
-    }
+    {}
 
     CellValue value(int row, int column) const override
     {

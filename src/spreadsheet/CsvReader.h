@@ -7,8 +7,7 @@
 #include <QString>
 #include <memory>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 // The largest CSV file held: cell offsets are 32-bit.
 inline constexpr qint64 kMaxCsvBytes = qint64(2) << 30;

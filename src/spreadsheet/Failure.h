@@ -3,17 +3,14 @@
 #include <QString>
 #include <stdexcept>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 // A workbook that cannot be read, or a cell value that cannot be converted; Spanish message.
-class Failure : public std::runtime_error
-{
+class Failure : public std::runtime_error {
 public:
     explicit Failure(const QString& message)
         : std::runtime_error(message.toStdString()), message_(message)
-    {
-    }
+    {}
     const QString& message() const { return message_; }
 
 private:

@@ -4,11 +4,9 @@
 #include <cmath>
 #include <string>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
-namespace
-{
+namespace {
 
 constexpr int kFirstYear = 1900; // a spreadsheet holds no earlier date
 constexpr int kLastYear = 9999;

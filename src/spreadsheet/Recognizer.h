@@ -7,8 +7,7 @@
 #include <QStringView>
 #include <optional>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 // What a spreadsheet makes of a text read from a CSV file: empty, boolean, number, date or the
 // text exactly as written.

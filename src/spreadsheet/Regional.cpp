@@ -2,8 +2,7 @@
 
 #include <QLocale>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 Regional Regional::fromSystem()
 {

@@ -3,8 +3,7 @@
 #include <QChar>
 #include <QString>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 // The regional settings that shape how numbers and dates are read and shown.
 struct Regional {

@@ -3,8 +3,7 @@
 #include <QString>
 #include <cstddef>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isValidUtf8(const char* data, std::size_t size);

@@ -14,11 +14,9 @@
 #include <vector>
 #include <zip.h>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
-namespace
-{
+namespace {
 
 constexpr qint64 kChunkBytes = 256 * 1024;
 // A cell holds at most 32767 characters; far more is a damaged or hostile file.
@@ -60,8 +58,7 @@ QString zipReason(int code)
     }
 }
 
-class ZipArchive
-{
+class ZipArchive {
 public:
     ZipArchive(const QByteArray& bytes, QString path, const XlsxLimits& limits)
         : path_(std::move(path)), limits_(limits)
@@ -120,8 +117,7 @@ private:
 };
 
 // One part, unpacked a chunk at a time within the limits.
-class ZipPart
-{
+class ZipPart {
 public:
     ZipPart(ZipArchive& zip, const QString& name, qint64 limit)
         : zip_(zip), name_(name), limit_(limit)
@@ -180,13 +176,11 @@ private:
 };
 
 // A part's XML, read as it is unpacked. A DTD is refused outright, so no entity is expanded.
-class XmlPart
-{
+class XmlPart {
 public:
     XmlPart(ZipArchive& zip, const QString& name, qint64 limit)
         : zip_(zip), name_(name), part_(zip, name, limit)
-    {
-    }
+    {}
 
     QXmlStreamReader& xml() { return xml_; }
 
@@ -281,8 +275,7 @@ private:
 };
 
 // Texts kept back to back in one buffer.
-class StringPool
-{
+class StringPool {
 public:
     std::uint32_t add(QStringView text)
     {
@@ -566,8 +559,7 @@ struct Cell {
     }
 };
 
-class XlsxSheet final : public Worksheet
-{
+class XlsxSheet final : public Worksheet {
 public:
     CellValue value(int row, int column) const override
     {
@@ -608,13 +600,11 @@ public:
     StringPool inline_;
 };
 
-class SheetReader
-{
+class SheetReader {
 public:
     SheetReader(XmlPart& part, XlsxSheet& sheet, const std::vector<bool>& dateStyles, bool date1904)
         : part_(part), sheet_(sheet), dateStyles_(dateStyles), date1904_(date1904)
-    {
-    }
+    {}
 
     void read()
     {

@@ -9,8 +9,7 @@
 #include <memory>
 #include <optional>
 
-namespace spreadsheet
-{
+namespace spreadsheet {
 
 // The largest .xlsx file read (packed).
 inline constexpr qint64 kMaxXlsxBytes = qint64(1) << 30;

@@ -9,8 +9,7 @@
 using namespace spreadsheet;
 using sheettest::describe;
 
-namespace
-{
+namespace {
 
 const Regional kDayFirst{true, u'.', u','};
 const Regional kMonthFirst{false, u'.', u','};
@@ -29,9 +28,7 @@ std::string caseName(const testing::TestParamInfo<NamedCase>& info)
 }
 
 // What a spreadsheet makes of one CSV field.
-class Recognition : public testing::TestWithParam<NamedCase>
-{
-};
+class Recognition : public testing::TestWithParam<NamedCase> {};
 
 TEST_P(Recognition, RecognisesAsASpreadsheetWould)
 {
@@ -102,9 +99,7 @@ struct TextCase {
     const char* expected;
 };
 
-class CellTextCase : public testing::TestWithParam<TextCase>
-{
-};
+class CellTextCase : public testing::TestWithParam<TextCase> {};
 
 TEST_P(CellTextCase, ShowsTheValueAsASpreadsheetDoes)
 {
@@ -147,9 +142,7 @@ TEST(CellText, AnErrorCellIsAFailureNamingTheCell)
     }
 }
 
-class TextToDateCase : public testing::TestWithParam<NamedCase>
-{
-};
+class TextToDateCase : public testing::TestWithParam<NamedCase> {};
 
 TEST_P(TextToDateCase, ReadsTheDateOrFailsQuotingTheText)
 {
@@ -204,9 +197,7 @@ struct AddressCase {
     int column;
 };
 
-class Address : public testing::TestWithParam<AddressCase>
-{
-};
+class Address : public testing::TestWithParam<AddressCase> {};
 
 TEST_P(Address, ParsesSpreadsheetAddresses)
 {

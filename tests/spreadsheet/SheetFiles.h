@@ -11,8 +11,7 @@
 #include <vector>
 #include <zip.h>
 
-namespace sheettest
-{
+namespace sheettest {
 
 using Parts = std::vector<std::pair<QString, QByteArray>>;
 

@@ -10,13 +10,11 @@ using namespace spreadsheet;
 using sheettest::describe;
 using sheettest::package;
 
-namespace
-{
+namespace {
 
 const Regional kRegional{true, u'.', u','};
 
-class Xlsx : public testing::Test
-{
+class Xlsx : public testing::Test {
 protected:
     QString path(const char* name) const { return dir_.filePath(name); }
 
