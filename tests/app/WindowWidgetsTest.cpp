@@ -101,13 +101,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WindowWidgets, SummaryLabelPaintsItsLightBlueGround)
 {
     showActive();
-    const QImage painted = label("Label3")->grab().toImage();
+    const QRect area = label("Label3")->geometry();
     const QColor ground(224, 243, 254);
-    EXPECT_EQ(painted.pixelColor(2, 2), ground);
-    EXPECT_EQ(painted.pixelColor(painted.width() - 3, painted.height() - 3), ground);
+    const auto groundAt = [&](const QPoint& point) {
+        return window->grab(area).toImage().pixelColor(point);
+    };
+    EXPECT_EQ(groundAt({2, 2}), ground);
+    EXPECT_EQ(groundAt({area.width() - 3, area.height() - 3}), ground);
+    EXPECT_NE(window->grab(QRect(2, 2, 4, 4)).toImage().pixelColor(1, 1), ground);
     // Disabled during a run, the label keeps its ground and its text stays readable.
     surface().setEnabled(false);
-    EXPECT_EQ(label("Label3")->grab().toImage().pixelColor(2, 2), ground);
+    EXPECT_EQ(groundAt({2, 2}), ground);
     EXPECT_EQ(label("Label1")->palette().color(QPalette::Disabled, QPalette::WindowText),
               label("Label1")->palette().color(QPalette::Active, QPalette::WindowText));
 }
@@ -143,6 +147,10 @@ TEST_P(ButtonKeys, PressTheButtonFromTheKeyboard)
     QSignalSpy clicks(button(), &QPushButton::clicked);
     showActive();
     QTest::keyClick(QApplication::focusWidget(), row.key, row.modifiers);
+    // An access key presses the button and lets it come up a moment later, as a mouse would.
+    if (button()->isDown()) {
+        EXPECT_TRUE(clicks.wait());
+    }
     EXPECT_EQ(clicks.count(), row.clicks);
 }
 
