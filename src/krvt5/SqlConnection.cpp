@@ -8,11 +8,9 @@
 #include <QUrl>
 #include <atomic>
 
-namespace krvt5
-{
+namespace krvt5 {
 
-namespace
-{
+namespace {
 
 QString uniqueConnectionName()
 {
@@ -42,8 +40,7 @@ SqlConnection::SqlConnection(const QString& driver, QString databaseName, QStrin
     : connectionName_(uniqueConnectionName()), driverName_(driver),
       databaseName_(std::move(databaseName)), description_(std::move(description)),
       db_(QSqlDatabase::addDatabase(driver, connectionName_))
-{
-}
+{}
 
 SqlConnection::~SqlConnection()
 {
@@ -119,12 +116,14 @@ void SqlConnection::close()
 {
     statements_.clear();
     columns_.clear();
-    if (db_.isValid()) {
-        db_.close();
-        db_ = QSqlDatabase();
-        QSqlDatabase::removeDatabase(connectionName_);
-    }
     inTransaction_ = false;
+    if (connectionName_.isEmpty())
+        return;
+    // Registered even when the driver is missing, so removed whatever happened.
+    db_.close();
+    db_ = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName_);
+    connectionName_.clear();
 }
 
 void SqlConnection::ensureOpen() const
