@@ -2,19 +2,32 @@
 
 namespace spreadsheet {
 
-std::optional<CellAddress> parseCellAddress(QStringView text)
+namespace {
+
+char16_t code(QChar c)
 {
-    qsizetype i = 0;
-    const qsizetype n = text.size();
+    return c.unicode();
+}
+
+char16_t code(char c)
+{
+    return static_cast<unsigned char>(c);
+}
+
+template <typename Text> std::optional<CellAddress> parse(const Text& text)
+{
+    using Index = decltype(text.size());
+    Index i = 0;
+    const Index n = text.size();
     auto dollar = [&] {
-        if (i < n && text[i] == u'$')
+        if (i < n && code(text[i]) == u'$')
             ++i;
     };
     dollar();
     int column = 0;
     int letters = 0;
     while (i < n) {
-        const char16_t c = text[i].unicode();
+        const auto c = code(text[i]);
         int value = 0;
         if (c >= u'A' && c <= u'Z')
             value = c - u'A' + 1;
@@ -30,12 +43,12 @@ std::optional<CellAddress> parseCellAddress(QStringView text)
     if (letters == 0 || column > kMaxColumns)
         return std::nullopt;
     dollar();
-    if (i >= n || text[i] == u'0')
+    if (i >= n || code(text[i]) == u'0')
         return std::nullopt;
     int row = 0;
     int digits = 0;
     for (; i < n; ++i) {
-        const char16_t c = text[i].unicode();
+        const auto c = code(text[i]);
         if (c < u'0' || c > u'9' || ++digits > 7)
             return std::nullopt;
         row = row * 10 + (c - u'0');
@@ -43,6 +56,18 @@ std::optional<CellAddress> parseCellAddress(QStringView text)
     if (digits == 0 || row > kMaxRows)
         return std::nullopt;
     return CellAddress{row, column};
+}
+
+} // namespace
+
+std::optional<CellAddress> parseCellAddress(QStringView text)
+{
+    return parse(text);
+}
+
+std::optional<CellAddress> parseCellAddress(std::string_view text)
+{
+    return parse(text);
 }
 
 QString columnName(int column)

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringView>
 #include <optional>
+#include <string_view>
 
 namespace spreadsheet {
 
@@ -16,6 +17,7 @@ struct CellAddress {
 
 // "B2", "$B$2", "xfd1048576"; nullopt for anything else (ranges included).
 std::optional<CellAddress> parseCellAddress(QStringView text);
+std::optional<CellAddress> parseCellAddress(std::string_view text);
 // 1 -> "A", 28 -> "AB".
 QString columnName(int column);
 QString addressText(int row, int column);

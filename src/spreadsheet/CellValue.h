@@ -13,7 +13,8 @@ struct CellValue {
     Kind kind = Kind::Empty;
     QString text;      // Text; Error: the error's text ("#DIV/0!")
     double number = 0; // Number
-    QDateTime date;    // Date: calendar date and time of day (00:00 when none)
+    QDateTime date;    // Date: calendar date and time of day (00:00 when none), held as UTC
+                       // so that no time-zone rule moves it
     bool boolean = false;
 
     static CellValue empty() { return {}; }

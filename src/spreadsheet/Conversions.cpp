@@ -3,8 +3,10 @@
 #include "spreadsheet/Failure.h"
 #include "spreadsheet/Recognizer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace spreadsheet {
@@ -64,6 +66,19 @@ QString numberText(double value, QChar point)
     return out;
 }
 
+// The regional short date ("dd/MM/yyyy" or "MM/dd/yyyy"), without parsing the pattern per cell.
+QString dateText(const QDate& date, const Regional& regional)
+{
+    if (!date.isValid())
+        return {};
+    const int first = regional.dayFirst ? date.day() : date.month();
+    const int second = regional.dayFirst ? date.month() : date.day();
+    char buffer[16];
+    const int length = std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", first, second,
+                                     std::clamp(date.year(), 0, 9999));
+    return QString::fromLatin1(buffer, length);
+}
+
 } // namespace
 
 QString CellText(const CellValue& value, const Regional& regional, const QString& address)
@@ -76,7 +91,7 @@ QString CellText(const CellValue& value, const Regional& regional, const QString
     case CellValue::Kind::Number:
         return numberText(value.number, regional.decimalPoint);
     case CellValue::Kind::Date:
-        return value.date.date().toString(regional.shortDateFormat());
+        return dateText(value.date.date(), regional);
     case CellValue::Kind::Boolean:
         return value.boolean ? QStringLiteral("VERDADERO") : QStringLiteral("FALSO");
     case CellValue::Kind::Error:

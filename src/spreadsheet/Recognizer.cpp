@@ -166,8 +166,8 @@ std::optional<double> parseNumber(QStringView text, const Regional& regional)
     }
     takeCurrency();
 
+    // Ordinary numbers fit the small-string buffer, so no allocation per cell.
     std::string digits;
-    digits.reserve(static_cast<size_t>(in.text.size()) + 2);
     int integerDigits = 0;
     int groupLength = -1; // digits since the last group separator; -1 before the first
     while (!in.atEnd()) {
@@ -288,7 +288,7 @@ std::optional<QDateTime> parseDateTime(QStringView text, const Regional& regiona
             return std::nullopt;
         time = *parsed;
     }
-    return QDateTime(QDate(year, month, day), time);
+    return QDateTime(QDate(year, month, day), time, Qt::UTC);
 }
 
 CellValue recognise(QStringView text, const Regional& regional)

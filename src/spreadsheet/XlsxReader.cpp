@@ -2,10 +2,10 @@
 
 #include "spreadsheet/CellAddress.h"
 #include "spreadsheet/Failure.h"
+#include "spreadsheet/XmlScanner.h"
 
 #include <QHash>
 #include <QUrl>
-#include <QXmlStreamReader>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -19,15 +19,17 @@ namespace spreadsheet {
 namespace {
 
 constexpr qint64 kChunkBytes = 256 * 1024;
-// A cell holds at most 32767 characters; far more is a damaged or hostile file.
-constexpr qsizetype kMaxTextLength = 1 << 20;
 constexpr double kOleEpochOffset1904 = 1462; // 1904-01-01 counted from 1899-12-30
 constexpr double kLastOleDay = 2958465;      // 9999-12-31
 
+QString damagedPrefix(const QString& path)
+{
+    return QStringLiteral("El libro \"%1\" está dañado o no es un libro .xlsx válido: ").arg(path);
+}
+
 [[noreturn]] void damaged(const QString& path, const QString& detail)
 {
-    throw Failure(QStringLiteral("El libro \"%1\" está dañado o no es un libro .xlsx válido: %2.")
-                      .arg(path, detail));
+    throw Failure(damagedPrefix(path) + detail + u'.');
 }
 
 [[noreturn]] void encrypted(const QString& path)
@@ -175,104 +177,22 @@ private:
     qint64 unpacked_ = 0;
 };
 
-// A part's XML, read as it is unpacked. A DTD is refused outright, so no entity is expanded.
-class XmlPart {
+// A part's XML, read as it is unpacked.
+class XmlPart : public XmlScanner {
 public:
     XmlPart(ZipArchive& zip, const QString& name, qint64 limit)
-        : zip_(zip), name_(name), part_(zip, name, limit)
+        : XmlScanner([this] { return part_->read(); }, name, damagedPrefix(zip.path())),
+          part_(std::make_unique<ZipPart>(zip, name, limit))
     {}
 
-    QXmlStreamReader& xml() { return xml_; }
-
-    // Moves to the next child of the current element: true at its start, false at the end of
-    // the current element.
-    bool nextChild()
-    {
-        for (;;) {
-            const QXmlStreamReader::TokenType token = next();
-            if (token == QXmlStreamReader::StartElement)
-                return true;
-            if (token == QXmlStreamReader::EndElement || token == QXmlStreamReader::EndDocument)
-                return false;
-        }
-    }
-
-    // The root element, which must carry this name.
-    void root(QStringView name)
-    {
-        if (!nextChild() || xml_.name() != name)
-            fail(QStringLiteral("la parte %1 no es del tipo esperado").arg(name_));
-    }
-
-    // Skips the rest of the current element.
-    void skip()
-    {
-        for (int depth = 1; depth > 0;) {
-            const QXmlStreamReader::TokenType token = next();
-            if (token == QXmlStreamReader::StartElement)
-                ++depth;
-            else if (token == QXmlStreamReader::EndElement)
-                --depth;
-            else if (token == QXmlStreamReader::EndDocument)
-                return;
-        }
-    }
-
-    // Appends the text of the current element (not of elements nested in it) to `out`.
-    void appendText(QString& out)
-    {
-        for (int depth = 1; depth > 0;) {
-            const QXmlStreamReader::TokenType token = next();
-            if (token == QXmlStreamReader::Characters && depth == 1) {
-                if (out.size() + xml_.text().size() > kMaxTextLength)
-                    fail(QStringLiteral("la parte %1 tiene un texto demasiado largo").arg(name_));
-                out.append(xml_.text());
-            } else if (token == QXmlStreamReader::StartElement) {
-                ++depth;
-            } else if (token == QXmlStreamReader::EndElement) {
-                --depth;
-            } else if (token == QXmlStreamReader::EndDocument) {
-                return;
-            }
-        }
-    }
-
-    [[noreturn]] void fail(const QString& detail) const { damaged(zip_.path(), detail); }
-    const QString& name() const { return name_; }
-
 private:
-    QXmlStreamReader::TokenType next()
-    {
-        for (;;) {
-            const QXmlStreamReader::TokenType token = xml_.readNext();
-            if (token == QXmlStreamReader::Invalid) {
-                if (xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError && !ended_) {
-                    const QByteArray chunk = part_.read();
-                    if (chunk.isEmpty())
-                        ended_ = true;
-                    else
-                        xml_.addData(chunk);
-                    continue;
-                }
-                if (xml_.error() == QXmlStreamReader::PrematureEndOfDocumentError)
-                    fail(QStringLiteral("la parte %1 está incompleta").arg(name_));
-                fail(QStringLiteral("el XML de la parte %1 no es válido (línea %2, columna %3)")
-                         .arg(name_)
-                         .arg(xml_.lineNumber())
-                         .arg(xml_.columnNumber()));
-            }
-            if (token == QXmlStreamReader::DTD)
-                fail(QStringLiteral("la parte %1 declara un DTD, que no se admite").arg(name_));
-            return token;
-        }
-    }
-
-    ZipArchive& zip_;
-    QString name_;
-    ZipPart part_;
-    QXmlStreamReader xml_;
-    bool ended_ = false;
+    std::unique_ptr<ZipPart> part_;
 };
+
+QString text(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
 
 // Texts kept back to back in one buffer.
 class StringPool {
@@ -296,39 +216,40 @@ private:
 };
 
 // OOXML writes characters that XML cannot hold as _xHHHH_ (_x005F_ for the underscore).
-QString decodeEscapes(QString text)
+QString decodeEscapes(std::string_view utf8)
 {
-    if (!text.contains(u"_x"))
-        return text;
+    QString in = text(utf8);
+    if (!in.contains(u"_x"))
+        return in;
     QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] == u'_' && i + 6 < text.size() && text[i + 1] == u'x' && text[i + 6] == u'_') {
+    out.reserve(in.size());
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        if (in[i] == u'_' && i + 6 < in.size() && in[i + 1] == u'x' && in[i + 6] == u'_') {
             bool ok = false;
-            const uint code = QStringView(text).mid(i + 2, 4).toUInt(&ok, 16);
+            const uint code = QStringView(in).mid(i + 2, 4).toUInt(&ok, 16);
             if (ok) {
                 out.append(QChar(static_cast<char16_t>(code)));
                 i += 6;
                 continue;
             }
         }
-        out.append(text[i]);
+        out.append(in[i]);
     }
     return out;
 }
 
 // Text of <si> or <is>: plain <t>, or the <t> of rich-text runs joined; phonetic runs left out.
-QString readRichText(XmlPart& part)
+QString readRichText(XmlScanner& part)
 {
-    QString text;
+    std::string utf8;
     while (part.nextChild()) {
-        const QStringView name = part.xml().name();
-        if (name == u"t") {
-            part.appendText(text);
-        } else if (name == u"r") {
+        const std::string_view name = part.name();
+        if (name == "t") {
+            part.readText(utf8);
+        } else if (name == "r") {
             while (part.nextChild()) {
-                if (part.xml().name() == u"t")
-                    part.appendText(text);
+                if (part.name() == "t")
+                    part.readText(utf8);
                 else
                     part.skip();
             }
@@ -336,41 +257,41 @@ QString readRichText(XmlPart& part)
             part.skip();
         }
     }
-    return decodeEscapes(std::move(text));
+    return decodeEscapes(utf8);
 }
 
-std::optional<double> parseXmlNumber(QStringView text)
+std::optional<double> parseXmlNumber(std::string_view text)
 {
-    text = text.trimmed();
-    char buffer[64];
-    if (text.isEmpty() || text.size() >= qsizetype(sizeof buffer))
-        return std::nullopt;
-    qsizetype length = 0;
-    for (QChar c : text) {
-        if (c.unicode() > 127)
-            return std::nullopt;
-        buffer[length++] = static_cast<char>(c.unicode());
-    }
-    const char* begin = buffer[0] == '+' ? buffer + 1 : buffer;
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '+'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
+        text.remove_suffix(1);
     double value = 0;
-    const auto [end, error] = std::from_chars(begin, buffer + length, value);
-    if (error != std::errc() || end != buffer + length || !std::isfinite(value))
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        !std::isfinite(value))
         return std::nullopt;
     return value;
 }
 
-std::optional<std::uint32_t> parseIndex(QStringView text)
+template <typename Integer> std::optional<Integer> parseInteger(std::string_view text)
 {
-    bool ok = false;
-    const uint value = text.trimmed().toUInt(&ok);
-    if (!ok)
+    Integer value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
         return std::nullopt;
     return value;
 }
 
-bool isTrue(QStringView value)
+bool isTrue(std::string_view value)
 {
-    return value == u"1" || value == u"true";
+    return value == "1" || value == "true";
+}
+
+QString attributeText(const XmlScanner& part, std::string_view name)
+{
+    const std::optional<std::string_view> value = part.attribute(name);
+    return value ? text(*value) : QString();
 }
 
 struct Relationship {
@@ -410,16 +331,12 @@ QHash<QString, Relationship> readRelationships(ZipArchive& zip, const QString& s
     if (!zip.contains(name))
         return relationships;
     XmlPart part(zip, name, zip.limits().smallPartBytes);
-    part.root(u"Relationships");
+    part.root("Relationships");
     while (part.nextChild()) {
-        if (part.xml().name() == u"Relationship") {
-            const QXmlStreamAttributes attributes = part.xml().attributes();
-            if (attributes.value(QLatin1String("TargetMode")) != u"External") {
-                relationships.insert(
-                    attributes.value(QLatin1String("Id")).toString(),
-                    {attributes.value(QLatin1String("Type")).toString(),
-                     resolveTarget(source, attributes.value(QLatin1String("Target")).toString())});
-            }
+        if (part.name() == "Relationship" && part.attribute("TargetMode") != "External") {
+            relationships.insert(attributeText(part, "Id"),
+                                 {attributeText(part, "Type"),
+                                  resolveTarget(source, attributeText(part, "Target"))});
         }
         part.skip();
     }
@@ -445,28 +362,22 @@ WorkbookPart readWorkbook(ZipArchive& zip, const QString& name)
 {
     WorkbookPart workbook;
     XmlPart part(zip, name, zip.limits().smallPartBytes);
-    part.root(u"workbook");
+    part.root("workbook");
     while (part.nextChild()) {
-        const QStringView element = part.xml().name();
-        if (element == u"workbookPr") {
-            workbook.date1904 = isTrue(part.xml().attributes().value(QLatin1String("date1904")));
-            part.skip();
-        } else if (element == u"sheets") {
+        if (part.name() == "workbookPr") {
+            workbook.date1904 = isTrue(part.attribute("date1904").value_or(""));
+        } else if (part.name() == "sheets") {
             while (part.nextChild()) {
-                if (part.xml().name() == u"sheet") {
-                    QString id;
-                    for (const QXmlStreamAttribute& attribute : part.xml().attributes()) {
-                        if (attribute.name() == u"id" && !attribute.namespaceUri().isEmpty())
-                            id = attribute.value().toString();
-                    }
-                    workbook.sheets.emplace_back(
-                        part.xml().attributes().value(QLatin1String("name")).toString(), id);
+                if (part.name() == "sheet") {
+                    const std::optional<std::string_view> id = part.prefixedAttribute("id");
+                    workbook.sheets.emplace_back(attributeText(part, "name"),
+                                                 id ? text(*id) : QString());
                 }
                 part.skip();
             }
-        } else {
-            part.skip();
+            continue;
         }
+        part.skip();
     }
     return workbook;
 }
@@ -477,24 +388,22 @@ std::vector<bool> readDateStyles(ZipArchive& zip, const QString& name)
     QHash<int, bool> customFormats;
     std::vector<int> formatIds;
     XmlPart part(zip, name, zip.limits().smallPartBytes);
-    part.root(u"styleSheet");
+    part.root("styleSheet");
     while (part.nextChild()) {
-        const QStringView element = part.xml().name();
-        if (element == u"numFmts" || element == u"cellXfs") {
-            const bool formats = element == u"numFmts";
+        const bool formats = part.name() == "numFmts";
+        if (formats || part.name() == "cellXfs") {
             while (part.nextChild()) {
-                const QXmlStreamAttributes attributes = part.xml().attributes();
-                const int id = attributes.value(QLatin1String("numFmtId")).toInt();
-                if (formats && part.xml().name() == u"numFmt")
-                    customFormats.insert(
-                        id, isDateFormatCode(attributes.value(QLatin1String("formatCode"))));
-                else if (!formats && part.xml().name() == u"xf")
+                const int id =
+                    parseInteger<int>(part.attribute("numFmtId").value_or("")).value_or(0);
+                if (formats && part.name() == "numFmt")
+                    customFormats.insert(id, isDateFormatCode(attributeText(part, "formatCode")));
+                else if (!formats && part.name() == "xf")
                     formatIds.push_back(id);
                 part.skip();
             }
-        } else {
-            part.skip();
+            continue;
         }
+        part.skip();
     }
     std::vector<bool> dates;
     dates.reserve(formatIds.size());
@@ -508,9 +417,9 @@ StringPool readSharedStrings(ZipArchive& zip, const QString& name)
 {
     StringPool strings;
     XmlPart part(zip, name, zip.limits().partBytes);
-    part.root(u"sst");
+    part.root("sst");
     while (part.nextChild()) {
-        if (part.xml().name() == u"si")
+        if (part.name() == "si")
             strings.add(readRichText(part));
         else
             part.skip();
@@ -528,7 +437,7 @@ QDateTime fromOleDays(double days)
         msec -= 86400000;
     }
     return QDateTime(QDate(1899, 12, 30).addDays(day),
-                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(msec)));
+                     QTime::fromMSecsSinceStartOfDay(static_cast<int>(msec)), Qt::UTC);
 }
 
 std::optional<double> serialToOleDays(double serial, bool date1904)
@@ -602,15 +511,16 @@ public:
 
 class SheetReader {
 public:
-    SheetReader(XmlPart& part, XlsxSheet& sheet, const std::vector<bool>& dateStyles, bool date1904)
+    SheetReader(XmlScanner& part, XlsxSheet& sheet, const std::vector<bool>& dateStyles,
+                bool date1904)
         : part_(part), sheet_(sheet), dateStyles_(dateStyles), date1904_(date1904)
     {}
 
     void read()
     {
-        part_.root(u"worksheet");
+        part_.root("worksheet");
         while (part_.nextChild()) {
-            if (part_.xml().name() == u"sheetData") {
+            if (part_.name() == "sheetData") {
                 readSheetData();
                 break; // nothing after the cells matters here
             }
@@ -620,10 +530,29 @@ public:
     }
 
 private:
+    enum class Type { Number, Shared, InlineString, FormulaString, Boolean, Error, IsoDate };
+
+    static Type typeOf(std::string_view t)
+    {
+        if (t == "s")
+            return Type::Shared;
+        if (t == "inlineStr")
+            return Type::InlineString;
+        if (t == "str")
+            return Type::FormulaString;
+        if (t == "b")
+            return Type::Boolean;
+        if (t == "e")
+            return Type::Error;
+        if (t == "d")
+            return Type::IsoDate;
+        return Type::Number;
+    }
+
     void readSheetData()
     {
         while (part_.nextChild()) {
-            if (part_.xml().name() == u"row")
+            if (part_.name() == "row")
                 readRow();
             else
                 part_.skip();
@@ -632,20 +561,15 @@ private:
 
     void readRow()
     {
-        const QStringView number = part_.xml().attributes().value(QLatin1String("r"));
-        if (number.isEmpty()) {
+        if (const std::optional<std::string_view> number = part_.attribute("r"))
+            row_ = parseInteger<int>(*number).value_or(0);
+        else
             ++row_;
-        } else {
-            bool ok = false;
-            row_ = number.toInt(&ok);
-            if (!ok)
-                row_ = 0;
-        }
         if (row_ < 1 || row_ > kMaxRows)
-            part_.fail(QStringLiteral("la hoja tiene un número de renglón no válido"));
+            part_.fail(QStringLiteral("tiene un número de renglón no válido"));
         column_ = 0;
         while (part_.nextChild()) {
-            if (part_.xml().name() == u"c")
+            if (part_.name() == "c")
                 readCell();
             else
                 part_.skip();
@@ -654,36 +578,34 @@ private:
 
     void readCell()
     {
-        const QXmlStreamAttributes attributes = part_.xml().attributes();
         int row = row_;
-        const QStringView reference = attributes.value(QLatin1String("r"));
-        if (reference.isEmpty()) {
-            ++column_;
-        } else {
-            const std::optional<CellAddress> address = parseCellAddress(reference);
+        if (const std::optional<std::string_view> reference = part_.attribute("r")) {
+            const std::optional<CellAddress> address = parseCellAddress(*reference);
             if (!address) {
-                part_.fail(QStringLiteral("la celda \"%1\" tiene una referencia no válida")
-                               .arg(reference.toString()));
+                part_.fail(QStringLiteral("tiene una celda con la referencia no válida \"%1\"")
+                               .arg(text(*reference)));
             }
             row = address->row;
             column_ = address->column;
+        } else {
+            ++column_;
         }
         if (column_ > kMaxColumns)
-            part_.fail(QStringLiteral("el renglón %1 tiene demasiadas columnas").arg(row));
-        const QString type = attributes.value(QLatin1String("t")).toString();
-        const QStringView styleText = attributes.value(QLatin1String("s"));
-        const qsizetype style = styleText.isEmpty() ? 0 : styleText.toInt();
+            part_.fail(QStringLiteral("tiene demasiadas columnas en el renglón %1").arg(row));
+        const Type type = typeOf(part_.attribute("t").value_or(""));
+        const std::size_t style =
+            parseInteger<std::uint32_t>(part_.attribute("s").value_or("")).value_or(0);
 
         bool hasValue = false;
         bool hasInline = false;
         value_.clear();
         QString inlineText;
         while (part_.nextChild()) {
-            const QStringView name = part_.xml().name();
-            if (name == u"v") {
+            const std::string_view name = part_.name();
+            if (name == "v") {
                 hasValue = true;
-                part_.appendText(value_);
-            } else if (name == u"is") {
+                part_.readText(value_);
+            } else if (name == "is") {
                 hasInline = true;
                 inlineText = readRichText(part_);
             } else {
@@ -693,30 +615,30 @@ private:
 
         Cell cell{static_cast<std::uint32_t>(row), static_cast<std::uint16_t>(column_),
                   Kind::Number, 0};
-        if (type == u"inlineStr") {
+        if (type == Type::InlineString) {
             if (!hasInline && !hasValue)
                 return;
             cell.kind = Kind::Inline;
             cell.payload = sheet_.inline_.add(hasInline ? inlineText : decodeEscapes(value_));
         } else if (!hasValue) {
             return; // a formatted cell with nothing in it
-        } else if (type == u"s") {
-            const std::optional<std::uint32_t> index = parseIndex(value_);
+        } else if (type == Type::Shared) {
+            const std::optional<std::uint32_t> index = parseInteger<std::uint32_t>(value_);
             if (!index || *index >= sheet_.shared_.size())
                 badValue(cell, QStringLiteral("un texto compartido que no existe"));
             cell.kind = Kind::Shared;
             cell.payload = *index;
-        } else if (type == u"str") {
+        } else if (type == Type::FormulaString) {
             cell.kind = Kind::Inline;
             cell.payload = sheet_.inline_.add(decodeEscapes(value_));
-        } else if (type == u"b") {
+        } else if (type == Type::Boolean) {
             cell.kind = Kind::Boolean;
-            cell.payload = isTrue(value_.trimmed()) ? 1 : 0;
-        } else if (type == u"e") {
+            cell.payload = isTrue(value_) ? 1 : 0;
+        } else if (type == Type::Error) {
             cell.kind = Kind::Error;
-            cell.payload = sheet_.inline_.add(value_);
-        } else if (type == u"d") {
-            const QDateTime date = QDateTime::fromString(value_.trimmed(), Qt::ISODate);
+            cell.payload = sheet_.inline_.add(text(value_));
+        } else if (type == Type::IsoDate) {
+            const QDateTime date = QDateTime::fromString(text(value_).trimmed(), Qt::ISODate);
             if (!date.isValid())
                 badValue(cell, QStringLiteral("una fecha no válida"));
             cell.kind = Kind::Date;
@@ -727,8 +649,7 @@ private:
             if (!number)
                 badValue(cell, QStringLiteral("un número no válido"));
             cell.payload = *number;
-            if (style >= 0 && static_cast<std::size_t>(style) < dateStyles_.size() &&
-                dateStyles_[static_cast<std::size_t>(style)]) {
+            if (style < dateStyles_.size() && dateStyles_[style]) {
                 if (const std::optional<double> days = serialToOleDays(*number, date1904_)) {
                     cell.kind = Kind::Date;
                     cell.payload = *days;
@@ -742,7 +663,7 @@ private:
 
     [[noreturn]] void badValue(const Cell& cell, const QString& what) const
     {
-        part_.fail(QStringLiteral("la celda %1 tiene %2")
+        part_.fail(QStringLiteral("tiene en la celda %1 %2")
                        .arg(addressText(static_cast<int>(cell.row), cell.column), what));
     }
 
@@ -766,14 +687,14 @@ private:
         cells.shrink_to_fit();
     }
 
-    XmlPart& part_;
+    XmlScanner& part_;
     XlsxSheet& sheet_;
     const std::vector<bool>& dateStyles_;
     bool date1904_;
     int row_ = 0;
     int column_ = 0;
     bool ordered_ = true;
-    QString value_;
+    std::string value_;
 };
 
 bool startsWith(const QByteArray& bytes, const char* prefix, qsizetype length)
