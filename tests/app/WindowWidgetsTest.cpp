@@ -220,6 +220,19 @@ TEST_F(WindowWidgets, CloseRequestWhileDisabledIsIgnored)
     EXPECT_EQ(ended.count(), 0);
 }
 
+TEST_F(WindowWidgets, CloseRequestWhileWaitingUnloadsOnce)
+{
+    showActive();
+    QSignalSpy ended(window.get(), &app::frmPrincipal::programEnded);
+    EXPECT_TRUE(window->close());
+    EXPECT_TRUE(window->unloaded());
+    ASSERT_EQ(ended.count(), 1);
+    EXPECT_EQ(ended.at(0).at(0).toInt(), 0);
+    window->show();
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(ended.count(), 1);
+}
+
 TEST_F(WindowWidgets, CentredOnFirstShowOnly)
 {
     window->show();
