@@ -91,7 +91,7 @@ TEST_P(QtMessageBoxesShow, SpanishButtonsIconDefaultAndAnswer)
     QStringList buttons = seen.buttons;
     buttons.sort();
     const bool yesNo = row.message.buttons == Buttons::YesNo;
-    EXPECT_EQ(buttons, yesNo ? QStringList{"No", "Sí"} : QStringList{"Aceptar"});
+    EXPECT_EQ(buttons, (yesNo ? QStringList{"No", "Sí"} : QStringList{"Aceptar"}));
     EXPECT_EQ(seen.escapeButton, yesNo ? "No" : "Aceptar");
     EXPECT_EQ(seen.defaultButton, row.defaultButton);
     EXPECT_TRUE(seen.enabled);
