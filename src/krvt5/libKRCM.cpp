@@ -8,10 +8,8 @@
 #include <limits>
 #include <string_view>
 
-namespace krvt5
-{
-namespace
-{
+namespace krvt5 {
+namespace {
 
 // Blanks that a number in text may hold anywhere, as the spreadsheet's Val skips them.
 bool isBlank(QChar c)
@@ -20,8 +18,7 @@ bool isBlank(QChar c)
 }
 
 // The text's non-blank characters from `from` on, one at a time.
-class Scanner
-{
+class Scanner {
 public:
     Scanner(QStringView text, qsizetype from) : text_(text), pos_(from) { skip(); }
     QChar peek() const { return pos_ < text_.size() ? text_[pos_] : QChar(); }
@@ -115,6 +112,7 @@ double toDouble(const QByteArray& number)
 double numberAtStart(QStringView text)
 {
     Scanner in(text, 0);
+    // "&H"/"&O": the digits' plain unsigned value, without the 16-bit wrap of old Basic.
     if (in.peek() == u'&') {
         in.next();
         const QChar prefix = in.peek().toUpper();

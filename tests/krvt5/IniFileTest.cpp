@@ -1,4 +1,4 @@
-#include "FileBytes.h"
+#include "common/Files.h"
 #include "krvt5/Failure.h"
 #include "krvt5/libKRCM.h"
 
@@ -13,11 +13,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
-using testfiles::readBytes;
-using testfiles::writeBytes;
+using testsupport::readFile;
+using testsupport::writeFile;
 
-namespace
-{
+namespace {
 
 QByteArray garbage()
 {
@@ -28,8 +27,7 @@ QByteArray garbage()
     return bytes;
 }
 
-class IniTest : public testing::Test
-{
+class IniTest : public testing::Test {
 protected:
     QString path(const QString& name = QStringLiteral("programa.ini")) const
     {
@@ -47,14 +45,12 @@ struct ReadCase {
     QString expected;
 };
 
-class IniRead : public IniTest, public testing::WithParamInterface<ReadCase>
-{
-};
+class IniRead : public IniTest, public testing::WithParamInterface<ReadCase> {};
 
 TEST_P(IniRead, FindsTheStoredText)
 {
     const ReadCase& c = GetParam();
-    writeBytes(path(), c.file);
+    writeFile(path(), c.file);
     EXPECT_EQ(lib.LeeIni(c.section, c.key, path()), c.expected);
 }
 
@@ -107,17 +103,15 @@ struct WriteCase {
     QByteArray after;
 };
 
-class IniWrite : public IniTest, public testing::WithParamInterface<WriteCase>
-{
-};
+class IniWrite : public IniTest, public testing::WithParamInterface<WriteCase> {};
 
 TEST_P(IniWrite, ChangesOnlyTheKey)
 {
     const WriteCase& c = GetParam();
     if (c.before)
-        writeBytes(path(), *c.before);
+        writeFile(path(), *c.before);
     lib.EscribeIni(c.section, c.key, c.value, path());
-    EXPECT_EQ(readBytes(path()), c.after);
+    EXPECT_EQ(readFile(path()), c.after);
     EXPECT_EQ(lib.LeeIni(c.section, c.key, path()), c.value);
 }
 
@@ -155,19 +149,18 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(IniTest, WriteIntoGarbageKeepsItsBytes)
 {
     const QByteArray before = QByteArray(300, '\0') + garbage();
-    writeBytes(path(), before);
+    writeFile(path(), before);
     lib.EscribeIni(conexion, baseDeDatos, "datos1", path());
-    EXPECT_TRUE(readBytes(path()).startsWith(before));
+    EXPECT_TRUE(readFile(path()).startsWith(before));
     EXPECT_EQ(lib.LeeIni(conexion, baseDeDatos, path()), "datos1");
 }
 
 TEST_F(IniTest, RewriteKeepsPermissions)
 {
-    writeBytes(path(), "[A]\nk=1\n");
+    writeFile(path(), "[A]\nk=1\n");
     ASSERT_EQ(chmod(QFile::encodeName(path()).constData(), 0640), 0);
     lib.EscribeIni("A", "k", "2", path());
-    struct stat info {
-    };
+    struct stat info {};
     ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
 }
@@ -179,14 +172,12 @@ struct FailureCase {
     QString value;
 };
 
-class IniWriteFailure : public IniTest, public testing::WithParamInterface<FailureCase>
-{
-};
+class IniWriteFailure : public IniTest, public testing::WithParamInterface<FailureCase> {};
 
 TEST_P(IniWriteFailure, NamesTheFileAndLeavesItAlone)
 {
     const FailureCase& c = GetParam();
-    writeBytes(path("archivo"), "[A]\nk=1\n");
+    writeFile(path("archivo"), "[A]\nk=1\n");
     ASSERT_TRUE(QDir(dir.path()).mkdir("carpeta.ini"));
     const QString target = path(c.relativePath);
     try {
@@ -198,7 +189,7 @@ TEST_P(IniWriteFailure, NamesTheFileAndLeavesItAlone)
                 .arg(target)))
             << failure.what();
     }
-    EXPECT_EQ(readBytes(path("archivo")), "[A]\nk=1\n");
+    EXPECT_EQ(readFile(path("archivo")), "[A]\nk=1\n");
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList({"archivo", "carpeta.ini"}));
 }
@@ -217,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(IniTest, FailedWriteLeavesOldFileWhole)
 {
     const QByteArray before = "[A]\r\nk=1\r\n; nota\r\n";
-    writeBytes(path(), before);
+    writeFile(path(), before);
     const QString bigValue(256 * 1024, u'x');
 
     rlimit saved{};
@@ -237,7 +228,7 @@ TEST_F(IniTest, FailedWriteLeavesOldFileWhole)
 
     ASSERT_TRUE(message);
     EXPECT_TRUE(message->contains(path())) << message->toStdString();
-    EXPECT_EQ(readBytes(path()), before);
+    EXPECT_EQ(readFile(path()), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
               QStringList{"programa.ini"});
 }

@@ -1,4 +1,4 @@
-#include "FileBytes.h"
+#include "common/Files.h"
 #include "krvt5/DeArchivos.h"
 #include "krvt5/DelRegistro.h"
 #include "krvt5/Failure.h"
@@ -8,14 +8,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-using testfiles::readBytes;
-using testfiles::writeBytes;
+using testsupport::readFile;
+using testsupport::writeFile;
 
-namespace
-{
+namespace {
 
-class Registro : public testing::Test
-{
+class Registro : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -23,8 +21,8 @@ protected:
         ASSERT_TRUE(root.mkdir("vacia"));
         ASSERT_TRUE(root.mkpath("carpeta/vtw.ini"));
         ASSERT_TRUE(root.mkdir("mayusculas"));
-        writeBytes(root.filePath("mayusculas/VTW.INI"), "[VTW]\n");
-        writeBytes(vtw(), "; registro\r\n[VTW]\r\nMySQLServer=localhost\r\nservidor=pos1\r\n");
+        writeFile(root.filePath("mayusculas/VTW.INI"), "[VTW]\n");
+        writeFile(vtw(), "; registro\r\n[VTW]\r\nMySQLServer=localhost\r\nservidor=pos1\r\n");
         ASSERT_EQ(chmod(QFile::encodeName(vtw()).constData(), 0644), 0);
     }
     QString vtw() const { return root.filePath("pos/vtw.ini"); }
@@ -65,11 +63,10 @@ TEST_F(Registro, StoresValuesInAnOwnerOnlyFile)
     registro.GuardaDatosVTW("MySQLPuerto", "3306");
     registro.GuardaDatosVTW("MySQLServer", "db.example");
 
-    EXPECT_EQ(readBytes(vtw()), "; registro\r\n[VTW]\r\nMySQLServer=db.example\r\nservidor=pos1\r\n"
-                                "MySQLPuerto=3306\r\n");
+    EXPECT_EQ(readFile(vtw()), "; registro\r\n[VTW]\r\nMySQLServer=db.example\r\nservidor=pos1\r\n"
+                               "MySQLPuerto=3306\r\n");
     EXPECT_EQ(registro.DatosVTW("MySQLPuerto"), "3306");
-    struct stat info {
-    };
+    struct stat info {};
     ASSERT_EQ(stat(QFile::encodeName(vtw()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
 }
@@ -85,7 +82,7 @@ TEST(HayArchivo, TrueOnlyForAnExistingRegularFile)
 {
     QTemporaryDir temp;
     const QDir root(temp.path());
-    writeBytes(root.filePath("archivo.csv"), "a");
+    writeFile(root.filePath("archivo.csv"), "a");
     ASSERT_TRUE(QFile::link(root.filePath("archivo.csv"), root.filePath("enlace")));
     ASSERT_TRUE(QFile::link(root.filePath("no-existe"), root.filePath("roto")));
     krvt5::DeArchivos archivos;
