@@ -260,12 +260,21 @@ QString readRichText(XmlScanner& part)
     return decodeEscapes(utf8);
 }
 
+std::string_view withoutBlanks(std::string_view text)
+{
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
 std::optional<double> parseXmlNumber(std::string_view text)
 {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\n' || text.front() == '+'))
+    text = withoutBlanks(text);
+    if (!text.empty() && text.front() == '+')
         text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
-        text.remove_suffix(1);
     double value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
@@ -276,6 +285,7 @@ std::optional<double> parseXmlNumber(std::string_view text)
 
 template <typename Integer> std::optional<Integer> parseInteger(std::string_view text)
 {
+    text = withoutBlanks(text);
     Integer value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size())
@@ -285,6 +295,7 @@ template <typename Integer> std::optional<Integer> parseInteger(std::string_view
 
 bool isTrue(std::string_view value)
 {
+    value = withoutBlanks(value);
     return value == "1" || value == "true";
 }
 

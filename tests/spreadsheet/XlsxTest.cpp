@@ -157,7 +157,7 @@ TEST_F(Xlsx, ReadsTheCellKindsOfTheFormat)
         "<si><t>a_x000D__x005F_x</t></si></sst>";
     const std::shared_ptr<Workbook> book = openParts(package(
         "<row r=\"2\"><c r=\"B2\" t=\"s\"><v>0</v></c><c r=\"C2\" t=\"s\"><v>1</v></c>"
-        "<c r=\"D2\" t=\"s\"><v>2</v></c></row>"
+        "<c r=\"D2\" t=\"s\"><v>2</v></c><c r=\"E2\" t=\"s\"><v>\n 1 </v></c></row>"
         "<row r=\"3\"><c r=\"B3\" t=\"e\"><f>1/0</f><v>#DIV/0!</v></c>"
         "<c r=\"C3\" t=\"str\"><f>A1&amp;\"x\"</f><v>texto</v></c>"
         "<c r=\"D3\" t=\"b\"><v>0</v></c><c r=\"E3\" t=\"inlineStr\"><is><r><t>en</t></r>"
@@ -169,15 +169,25 @@ TEST_F(Xlsx, ReadsTheCellKindsOfTheFormat)
         {}, {{"xl/sharedStrings.xml", strings}, {"xl/styles.xml", kDateStyles}}));
     const Worksheet& ws = book->Worksheets(1);
     const std::vector<std::pair<const char*, const char*>> expected = {
-        {"B2", "text: uno "},     {"C2", "text:Café"},
-        {"D2", "text:a\r_x"},     {"B3", "error:#DIV/0!"},
-        {"C3", "text:texto"},     {"D3", "bool:false"},
-        {"E3", "text:en línea"},  {"F3", "date:2026-12-07 12:00:00"},
-        {"G3", "number:1.25"},    {"H3", "empty"},
-        {"I3", "number:-0.0015"}, {"J3", "date:2026-12-07 09:05:00"},
-        {"A4", "number:1"},       {"B4", "number:2"},
-        {"E4", "number:5"},       {"F4", "number:6"},
-        {"C9", "number:9"},       {"A10", "number:10"},
+        {"B2", "text: uno "},
+        {"C2", "text:Café"},
+        {"D2", "text:a\r_x"},
+        {"E2", "text:Café"},
+        {"B3", "error:#DIV/0!"},
+        {"C3", "text:texto"},
+        {"D3", "bool:false"},
+        {"E3", "text:en línea"},
+        {"F3", "date:2026-12-07 12:00:00"},
+        {"G3", "number:1.25"},
+        {"H3", "empty"},
+        {"I3", "number:-0.0015"},
+        {"J3", "date:2026-12-07 09:05:00"},
+        {"A4", "number:1"},
+        {"B4", "number:2"},
+        {"E4", "number:5"},
+        {"F4", "number:6"},
+        {"C9", "number:9"},
+        {"A10", "number:10"},
         {"A1", "empty"}};
     for (const auto& [address, value] : expected)
         EXPECT_EQ(describe(ws, address), value) << address;
