@@ -62,7 +62,6 @@ private:
     void Form_Load();
     void Form_Unload(qint16& Cancel);
     void cmdProceder_Click();
-    void ProcesarVentas();
     // Shows the failure in an error box and on standard error, then unloads with status 1.
     void reportFailure(const std::exception& failure);
     // Unloads the window from the program's side (after a run, a failed start or a failure).

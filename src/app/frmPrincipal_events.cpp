@@ -1,23 +1,29 @@
 // The window's event handlers: load, the click of cmdProceder, unload, and the error report.
+#include "app/Programa.h"
 #include "app/frmPrincipal.h"
 #include "generation/RunControl.h"
+#include "generation/RunReport.h"
 #include "settings/LeerPropios.h"
 #include "support/Failure.h"
-#include "support/Settings.h"
-#include "support/modComun.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <cstdio>
 
 namespace app {
 
+namespace {
+
+ProgramPlace placeOf(const QString& programFile)
+{
+    return programPlace(programFile.isEmpty() ? QCoreApplication::applicationFilePath()
+                                              : programFile);
+}
+
+} // namespace
+
 QString frmPrincipal::programFolder() const
 {
-    const QString file =
-        programFile_.isEmpty() ? QCoreApplication::applicationFilePath() : programFile_;
-    return QFileInfo(file).absolutePath();
+    return placeOf(programFile_).folder;
 }
 
 bool frmPrincipal::load()
@@ -29,22 +35,8 @@ bool frmPrincipal::load()
 void frmPrincipal::Form_Load()
 {
     try {
-        const QString folder = programFolder();
-        if (!QDir::setCurrent(folder)) {
-            throw support::Failure(
-                QStringLiteral(
-                    "No se puede usar la carpeta del programa \"%1\" como carpeta actual.")
-                    .arg(folder));
-        }
-        const QString file =
-            programFile_.isEmpty() ? QCoreApplication::applicationFilePath() : programFile_;
-        state_.cArchivoIni =
-            support::JoinPath(folder, QFileInfo(file).completeBaseName() + QStringLiteral(".ini"));
-        if (!support::InicializarComun(state_.cArchivoIni, folder, *this)) {
+        if (!IniciarPrograma(state_, placeOf(programFile_), *this))
             unload(2);
-            return;
-        }
-        LeerPropios();
     } catch (const std::exception& failure) {
         reportFailure(failure);
     }
@@ -63,7 +55,9 @@ void frmPrincipal::cmdProceder_Click()
         return;
     running_ = true;
     try {
-        const bool ran = generation::cmdProceder_Click(state_, *this);
+        generation::RunReport report(placeOf(programFile_).logFile);
+        const bool ran =
+            generation::cmdProceder_Click(state_, *this, &report, QStringLiteral("ventana"));
         running_ = false;
         if (ran)
             unload(0);
@@ -73,19 +67,12 @@ void frmPrincipal::cmdProceder_Click()
     }
 }
 
-void frmPrincipal::ProcesarVentas()
-{
-    generation::ProcesarVentas(state_, *this);
-}
-
 void frmPrincipal::Form_Unload(qint16& Cancel)
 {
     Q_UNUSED(Cancel); // an unload is never refused
     if (unloaded_)
         return;
-    state_.oLibro.reset();
-    state_.oExcel.reset();
-    support::TerminarComun();
+    TerminarPrograma(state_);
     unloaded_ = true;
     emit programEnded(exitStatus_);
 }

@@ -1,11 +1,78 @@
+#include "app/Consola.h"
 #include "app/MessageBoxes.h"
 #include "app/frmPrincipal.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QTranslator>
+#include <cstdio>
+#include <cstring>
+#include <optional>
 
-int main(int argc, char** argv)
+namespace {
+
+const char kUsage[] =
+    "Uso: generar-tickets [opción]\n"
+    "\n"
+    "Sin opciones abre la ventana del programa.\n"
+    "\n"
+    "  --proceder         genera los tickets sin ventana, como si se hubiera confirmado\n"
+    "  --simular          lee el libro y la base de datos e informa lo que haría una\n"
+    "                     generación, sin escribir nada\n"
+    "  --informe ARCHIVO  con --proceder, escribe además el resultado de cada renglón en\n"
+    "                     ARCHIVO (CSV)\n"
+    "  --version          muestra la versión\n"
+    "  --help             muestra esta ayuda\n"
+    "\n"
+    "Estado de salida: 0 correcto; 1 falla (o, con --simular, la generación fallaría);\n"
+    "2 ruta de Vantrel Premium incorrecta, libro inexistente u opción no válida.\n";
+
+struct Options {
+    std::optional<app::ModoConsola> modo;
+    QString informe;
+    bool help = false;
+    bool version = false;
+};
+
+// Returns nothing after a usage error, which it has reported.
+std::optional<Options> parse(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--proceder") == 0 || std::strcmp(arg, "--simular") == 0) {
+            const auto modo =
+                arg[2] == 'p' ? app::ModoConsola::Proceder : app::ModoConsola::Simular;
+            if (options.modo && *options.modo != modo) {
+                std::fputs("generar-tickets: --proceder y --simular no se pueden usar juntas.\n",
+                           stderr);
+                return std::nullopt;
+            }
+            options.modo = modo;
+        } else if (std::strcmp(arg, "--informe") == 0) {
+            if (i + 1 >= argc) {
+                std::fputs("generar-tickets: --informe necesita el nombre de un archivo.\n",
+                           stderr);
+                return std::nullopt;
+            }
+            options.informe = QString::fromLocal8Bit(argv[++i]);
+        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            options.help = true;
+        } else if (std::strcmp(arg, "--version") == 0) {
+            options.version = true;
+        } else {
+            std::fprintf(stderr, "generar-tickets: opción no válida: %s\n\n%s", arg, kUsage);
+            return std::nullopt;
+        }
+    }
+    if (!options.informe.isEmpty() && options.modo != app::ModoConsola::Proceder) {
+        std::fputs("generar-tickets: --informe sólo se usa con --proceder.\n", stderr);
+        return std::nullopt;
+    }
+    return options;
+}
+
+int runWindow(int argc, char** argv)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("generar-tickets"));
@@ -26,4 +93,28 @@ int main(int argc, char** argv)
     window.show();
     const int status = QApplication::exec();
     return window.unloaded() ? window.exitStatus() : status;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::optional<Options> options = parse(argc, argv);
+    if (!options)
+        return 2;
+    if (options->help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (options->version) {
+        std::puts("generar-tickets 2.00");
+        return 0;
+    }
+    if (!options->modo)
+        return runWindow(argc, argv);
+
+    // No window: no display is needed.
+    QCoreApplication application(argc, argv);
+    return app::EjecutarSinVentana(*options->modo, QCoreApplication::applicationFilePath(),
+                                   options->informe);
 }

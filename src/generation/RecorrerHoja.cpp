@@ -1,12 +1,10 @@
 #include "generation/RecorrerHoja.h"
 
+#include "generation/ScanParts.h"
 #include "spreadsheet/Conversions.h"
 #include "support/Failure.h"
 #include "support/Surface.h"
 #include "support/modComun.h"
-
-#include <QElapsedTimer>
-#include <cmath>
 
 namespace generation {
 
@@ -15,81 +13,8 @@ using support::Label;
 namespace {
 
 constexpr int kEmptyRowsToStop = 50;
-constexpr int kDescripLength = 60;
-// Label1 shows a few rows a second; more would only slow a long run down.
-constexpr qint64 kProgressIntervalMs = 200;
-
-QString address(char column, std::int32_t row)
-{
-    return QChar::fromLatin1(column) + QString::number(row);
-}
-
-// Cuts to n characters, never between the halves of a surrogate pair.
-QString leftCharacters(const QString& text, int n)
-{
-    qsizetype i = 0;
-    for (int count = 0; i < text.size() && count < n; ++count)
-        i += (text.at(i).isHighSurrogate() && i + 1 < text.size()) ? 2 : 1;
-    return text.left(i);
-}
-
-class Progress {
-public:
-    Progress(support::Surface& surface, const QString& file) : surface_(surface), file_(file) {}
-
-    void row(std::int32_t nRenglon)
-    {
-        last_ = nRenglon;
-        if (!timer_.isValid() || timer_.elapsed() >= kProgressIntervalMs) {
-            show();
-            timer_.start();
-        }
-    }
-    // The row the walk ended on is always shown.
-    void finish()
-    {
-        if (shown_ != last_ && last_ != 0)
-            show();
-    }
-
-private:
-    void show()
-    {
-        surface_.setCaption(Label::Label1, ProgressText(file_, last_));
-        surface_.paintPending();
-        shown_ = last_;
-    }
-
-    support::Surface& surface_;
-    const QString& file_;
-    QElapsedTimer timer_;
-    std::int32_t last_ = 0;
-    std::int32_t shown_ = 0;
-};
-
-double amountOf(const spreadsheet::CellValue& cell, const QString& where)
-{
-    if (cell.kind == spreadsheet::CellValue::Kind::Error) {
-        throw support::Failure(
-            QStringLiteral("La celda %1 contiene un error (%2).").arg(where, cell.text));
-    }
-    return support::oLib->krVal(cell.toVariant());
-}
 
 } // namespace
-
-QString DescripcionDetalle(const QString& trimmed)
-{
-    // Upper case can lengthen a text ("ß" gives "SS"); the column holds 60 characters.
-    return leftCharacters(leftCharacters(trimmed, kDescripLength).toUpper(), kDescripLength);
-}
-
-QString ProgressText(const QString& cArchivo, std::int32_t nRenglon)
-{
-    const QString sign = nRenglon < 0 ? QString() : QStringLiteral(" ");
-    return QStringLiteral("Archivo: ") + cArchivo + QStringLiteral("\r\nReng. ") + sign +
-           QString::number(nRenglon);
-}
 
 Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* sink,
                      ScanObserver* observer)
@@ -123,7 +48,7 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* 
             progress.row(row);
             ++figures.rowsRead;
             const spreadsheet::Worksheet& sheet = state.oLibro->Worksheets(1);
-            const QString b = address('B', row);
+            const QString b = CellAddress('B', row);
             const QString cMarca = spreadsheet::CellText(sheet.Range(b).Value(), regional, b);
             if (cMarca.isEmpty()) {
                 state.nVacios.increment("nVacios");
@@ -136,13 +61,13 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* 
                     tell(Outcome::ZeroMarker, row, 0, 0);
                 } else {
                     ++figures.saleRows;
-                    const QString d = address('D', row);
-                    const QString e = address('E', row);
+                    const QString d = CellAddress('D', row);
+                    const QString e = CellAddress('E', row);
                     const QString cFecha =
                         spreadsheet::CellText(sheet.Range(d).Value(), regional, d);
-                    const double nImporte = amountOf(sheet.Range(e).Value(), e);
+                    const double nImporte = AmountOf(sheet.Range(e).Value(), e);
                     if (nImporte > 0) {
-                        const QString h = address('H', row);
+                        const QString h = CellAddress('H', row);
                         const QString cDescrip = spreadsheet::TrimBlanks(
                             spreadsheet::CellText(sheet.Range(h).Value(), regional, h));
                         const std::int32_t venta = state.nTicket;

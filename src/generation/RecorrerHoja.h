@@ -21,6 +21,9 @@ struct Figures {
     std::int32_t zeroMarker = 0;  // rows passed over for their "0" marker
     std::int32_t notPositive = 0; // sale rows passed over for an amount of zero or below
     double amountWritten = 0;     // sum of the amounts of the tickets stored
+    std::int32_t numbersUsed = 0; // ticket numbers handed out, written or not
+    std::int32_t firstTicket = 0; // first and last of them, when numbersUsed > 0
+    std::int32_t lastTicket = 0;
 };
 
 // What happened to one row, for the run report. Written is told only once the ticket is stored.
@@ -45,11 +48,5 @@ public:
 // Tickets go to the sink (row by row through the component when none is given).
 Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* sink = nullptr,
                      ScanObserver* observer = nullptr);
-
-// The detail line's description: the first 60 characters of the trimmed text, upper-cased.
-QString DescripcionDetalle(const QString& trimmed);
-
-// The progress text of a row, as Label1 shows it.
-QString ProgressText(const QString& cArchivo, std::int32_t nRenglon);
 
 } // namespace generation

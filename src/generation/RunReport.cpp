@@ -132,7 +132,8 @@ void RunReport::end(const Figures& figures)
         return;
     line(QStringLiteral("Fin: ") + summary(figures).replace(u'\n', QStringLiteral("; ")));
     log_.flush();
-    csv_.flush();
+    if (csv_.isOpen())
+        csv_.flush();
 }
 
 void RunReport::failure(const QString& message)
@@ -145,7 +146,8 @@ void RunReport::failure(const QString& message)
         .replace(u'\r', u' ');
     line(QStringLiteral("Falla: ") + flat);
     log_.flush();
-    csv_.flush();
+    if (csv_.isOpen())
+        csv_.flush();
 }
 
 void RunReport::line(const QString& text)

@@ -1,4 +1,5 @@
 #include "generation/ScanFixture.h"
+#include "generation/ScanParts.h"
 
 #include <QRegularExpression>
 

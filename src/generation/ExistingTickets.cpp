@@ -1,0 +1,46 @@
+#include "generation/ExistingTickets.h"
+
+#include "support/Failure.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <limits>
+
+namespace generation {
+
+std::unordered_set<std::int32_t> ExistingTickets(krvt5::Connection& connection, std::int32_t first,
+                                                 std::int32_t last)
+{
+    QSqlDatabase& db = connection.database();
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    const QString venta =
+        db.driver()->escapeIdentifier(QStringLiteral("Venta"), QSqlDriver::FieldName);
+    const QString tickets =
+        db.driver()->escapeIdentifier(QStringLiteral("tickets"), QSqlDriver::TableName);
+    if (!query.prepare(
+            QStringLiteral("SELECT %1 FROM %2 WHERE %1 BETWEEN ? AND ?").arg(venta, tickets))) {
+        throw support::Failure(QStringLiteral("No se pueden leer los tickets existentes (%1): %2")
+                                   .arg(connection.describe(), query.lastError().text()));
+    }
+    query.addBindValue(first);
+    query.addBindValue(last);
+    if (!query.exec()) {
+        throw support::Failure(QStringLiteral("No se pueden leer los tickets existentes (%1): %2")
+                                   .arg(connection.describe(), query.lastError().text()));
+    }
+    std::unordered_set<std::int32_t> numbers;
+    while (query.next())
+        numbers.insert(query.value(0).toInt());
+    return numbers;
+}
+
+std::int32_t LastPossibleTicket(std::int32_t first, std::int32_t lastRow)
+{
+    const std::int64_t last = std::int64_t{first} + std::max<std::int64_t>(lastRow, 0);
+    return static_cast<std::int32_t>(
+        std::min<std::int64_t>(last, std::numeric_limits<std::int32_t>::max()));
+}
+
+} // namespace generation
