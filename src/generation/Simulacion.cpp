@@ -37,8 +37,31 @@ public:
         result_.problems.push_back({row, text, blocks});
     }
 
-    // Reads one sale row with a positive amount as the run would, noting what would stop it.
-    void checkSale(const spreadsheet::Worksheet& sheet, std::int32_t row, const QString& cFecha,
+    // The date of a sale row with a positive amount. A date that reads only with day and month
+    // swapped is checked on every such row, written or not: it tells that the whole column may
+    // be read the wrong way round.
+    void checkDate(std::int32_t row, const QString& cFecha, const spreadsheet::Regional& regional,
+                   bool wouldWrite)
+    {
+        if (isDate(cFecha, regional))
+            return;
+        spreadsheet::Regional other = regional;
+        other.dayFirst = !regional.dayFirst;
+        if (isDate(cFecha, other)) {
+            swappedDates_ = true;
+            problem(row,
+                    QStringLiteral("la fecha \"%1\" sólo es válida leída como %2")
+                        .arg(cFecha, other.dayFirst ? QStringLiteral("día/mes/año")
+                                                    : QStringLiteral("mes/día/año")),
+                    wouldWrite);
+        } else if (wouldWrite) {
+            problem(row, QStringLiteral("la fecha \"%1\" no es una fecha válida").arg(cFecha),
+                    true);
+        }
+    }
+
+    // What else a row that would be written holds that the user should know of.
+    void checkSale(const spreadsheet::Worksheet& sheet, std::int32_t row,
                    const spreadsheet::CellValue& amountCell, const spreadsheet::Regional& regional)
     {
         if (amountCell.kind == spreadsheet::CellValue::Kind::Text) {
@@ -47,21 +70,6 @@ public:
                         .arg(amountCell.text)
                         .arg(support::oLib->krVal(amountCell.toVariant())),
                     false);
-        }
-        if (!isDate(cFecha, regional)) {
-            spreadsheet::Regional other = regional;
-            other.dayFirst = !regional.dayFirst;
-            if (isDate(cFecha, other)) {
-                swappedDates_ = true;
-                problem(row,
-                        QStringLiteral("la fecha \"%1\" sólo es válida leída como %2")
-                            .arg(cFecha, other.dayFirst ? QStringLiteral("día/mes/año")
-                                                        : QStringLiteral("mes/día/año")),
-                        true);
-            } else {
-                problem(row, QStringLiteral("la fecha \"%1\" no es una fecha válida").arg(cFecha),
-                        true);
-            }
         }
         const QString h = CellAddress('H', row);
         try {
@@ -155,11 +163,13 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
                     if (figures.numbersUsed++ == 0)
                         figures.firstTicket = venta;
                     figures.lastTicket = venta;
-                    if (existing.count(venta)) {
+                    const bool exists = existing.count(venta) > 0;
+                    walk.checkDate(row, cFecha, regional, !exists);
+                    if (exists) {
                         ++figures.existed;
                         result.existing.push_back(venta);
                     } else {
-                        walk.checkSale(sheet, row, cFecha, amountCell, regional);
+                        walk.checkSale(sheet, row, amountCell, regional);
                         ++figures.written;
                         figures.amountWritten += nImporte;
                     }
