@@ -1,5 +1,6 @@
 #include "generation/RunControl.h"
 
+#include "generation/BulkSink.h"
 #include "generation/RunReport.h"
 #include "spreadsheet/Application.h"
 #include "support/CrearObjeto.h"
@@ -26,6 +27,12 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
     surface.setVisible(Label::Label1, true);
     state.oExcel =
         support::CrearObjeto<spreadsheet::Application>(QStringLiteral("Excel.Application"));
+    // Tickets go in batches unless the caller brings its own sink.
+    std::unique_ptr<BulkSink> bulk;
+    if (!sink) {
+        bulk = std::make_unique<BulkSink>(state);
+        sink = bulk.get();
+    }
     const Figures figures = RecorrerHoja(state, surface, sink, observer);
 
     surface.setCaption(Label::Label1, QString());

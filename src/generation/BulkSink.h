@@ -1,0 +1,58 @@
+#pragma once
+
+#include "generation/TicketSink.h"
+#include "generation/WindowState.h"
+
+#include <QElapsedTimer>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <unordered_set>
+#include <vector>
+
+namespace generation {
+
+class TicketStore;
+
+// How much the bulk path may queue before it commits.
+struct BatchLimits {
+    int tickets = 1000;   // a batch is committed when it holds this many tickets
+    int maxDelayMs = 500; // or when its first ticket has waited this long
+};
+
+// Writes the scan's tickets in batches, each in one transaction: multi-row INSERTs on MySQL
+// (header keys read back through Venta), prepared single-row inserts on SQLite. The numbers
+// taken in the run's range are read once, at the first exists(). The result is the one the
+// row-by-row path gives: after a failure every ticket before the failing row is stored, none
+// after it, and nRenglon and nTicket name the failing row and ticket as they would there.
+class BulkSink : public TicketSink {
+public:
+    explicit BulkSink(WindowState& state) : BulkSink(state, BatchLimits{}) {}
+    BulkSink(WindowState& state, BatchLimits limits);
+    ~BulkSink() override;
+    BulkSink(const BulkSink&) = delete;
+    BulkSink& operator=(const BulkSink&) = delete;
+
+    bool exists(std::int32_t venta) override;
+    void write(const Ticket& ticket) override;
+    void finish() override;
+    void abandon() override;
+
+private:
+    void start(std::int32_t first);
+    void flush();
+    void store(std::span<const Ticket> batch);
+    void stored(std::span<const Ticket> batch);
+    [[noreturn]] void fail(const Ticket& ticket, const QString& reason);
+
+    WindowState& state_;
+    BatchLimits limits_;
+    std::unique_ptr<TicketStore> store_;
+    std::int32_t first_ = 0;
+    std::int32_t last_ = -1;
+    std::unordered_set<std::int32_t> taken_;
+    std::vector<Ticket> queue_;
+    QElapsedTimer queuedSince_;
+};
+
+} // namespace generation
