@@ -1,0 +1,304 @@
+#include "generation/BulkSink.h"
+
+#include "generation/ScanFixture.h"
+
+#include <numeric>
+#include <optional>
+
+using namespace testsupport;
+using generation::BatchLimits;
+
+namespace {
+
+// Everything the observer is told, one text per event.
+class Events : public generation::ScanObserver {
+public:
+    QStringList seen;
+    void onRow(const generation::RowEvent& e) override
+    {
+        seen << QStringLiteral("%1|%2|%3|%4")
+                    .arg(e.row, 5, 10, QChar(u'0'))
+                    .arg(int(e.outcome))
+                    .arg(e.ticket)
+                    .arg(e.amount, 0, 'f', 2);
+    }
+};
+
+// What one run leaves behind, Id and Hora values aside.
+struct Outcome {
+    QStringList tickets;
+    QStringList lines; // each says whether IdTicket is its header's Id
+    QStringList events;
+    QString counters; // nTicket, nRenglon, nVacios and the figures
+    QString failedAt; // the row a failure names, empty without one
+
+    friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+void PrintTo(const Outcome& o, std::ostream* out)
+{
+    *out << "\ntickets: " << o.tickets.join(u' ').toStdString()
+         << "\nlines: " << o.lines.join(u' ').toStdString()
+         << "\nevents: " << o.events.join(u' ').toStdString()
+         << "\ncounters: " << o.counters.toStdString()
+         << "\nfailed at: " << o.failedAt.toStdString();
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
+// A workbook with every kind of row: "0" markers, amounts of zero and below, empty rows,
+// blanks as marker, accented descriptions, some longer than 60 characters, both date forms.
+std::vector<QStringList> mixedRows(int count)
+{
+    const QStringList descrips{QStringLiteral("café con leche"), QStringLiteral("  Niño ñandú  "),
+                               QStringLiteral("Pingüino de peluche grande con moño rojo y bufanda "
+                                              "tejida a mano azul"),
+                               QString(), QStringLiteral("Ñoquis")};
+    const QStringList amounts{QStringLiteral("12.5"), QStringLiteral("0.01"),
+                              QStringLiteral("131072.01"), QStringLiteral("3"),
+                              QStringLiteral("999.99")};
+    std::vector<QStringList> rows{{QStringLiteral("Folio"), QStringLiteral("Marca")}};
+    for (int i = 0; i < count; ++i) {
+        if (i % 11 == 5)
+            rows.push_back(emptyRow());
+        else if (i % 7 == 3)
+            rows.push_back(sale(QStringLiteral("0"), QStringLiteral("10")));
+        else if (i % 13 == 6)
+            rows.push_back(
+                sale(QStringLiteral("1"), i % 2 ? QStringLiteral("0") : QStringLiteral("-4.5")));
+        else
+            rows.push_back(sale(i % 17 == 8 ? QStringLiteral("  ") : QString::number(i + 1),
+                                amounts[i % amounts.size()], descrips[i % descrips.size()],
+                                i % 2 ? QStringLiteral("31/01/2026")
+                                      : QStringLiteral("2026-02-%1").arg(i % 28 + 1)));
+    }
+    return rows;
+}
+
+class BulkSinkTest : public ScanFixture {
+protected:
+    // Runs the walk from ticket 100 with the bulk path (or row by row without limits), over
+    // tables that hold only the taken numbers.
+    Outcome run(const std::vector<QStringList>& rows, const std::vector<int>& taken,
+                std::optional<BatchLimits> bulk)
+    {
+        db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
+        db->exec(QStringLiteral("DELETE FROM tickets"));
+        for (int venta : taken)
+            db->exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                                    "VALUES (%1, '2020-01-01', '10:00', 1, 1)")
+                         .arg(venta));
+        writeFile(state.cArchivo, csv(rows));
+        state.nTicket = 100;
+
+        std::unique_ptr<generation::TicketSink> sink;
+        if (bulk)
+            sink = std::make_unique<generation::BulkSink>(state, *bulk);
+        else
+            sink = std::make_unique<generation::RowByRowSink>(state);
+        Events events;
+        Outcome outcome;
+        generation::Figures f;
+        try {
+            f = generation::RecorrerHoja(state, surface, sink.get(), &events);
+        } catch (const std::exception& e) {
+            const QString message = QString::fromUtf8(e.what());
+            outcome.failedAt = message.mid(message.lastIndexOf(QStringLiteral("renglón ")));
+        }
+        outcome.tickets = tickets();
+        outcome.lines = lines();
+        outcome.events = events.seen;
+        outcome.counters = QStringLiteral("%1 %2 %3 | %4 %5 %6 %7 %8 %9 %10 %11-%12")
+                               .arg(state.nTicket.value())
+                               .arg(state.nRenglon.value())
+                               .arg(state.nVacios.value())
+                               .arg(f.rowsRead)
+                               .arg(f.saleRows)
+                               .arg(f.written)
+                               .arg(f.existed)
+                               .arg(f.zeroMarker)
+                               .arg(f.notPositive)
+                               .arg(f.amountWritten, 0, 'f', 2)
+                               .arg(f.firstTicket)
+                               .arg(f.lastTicket);
+        state.oLibro.reset();
+        return outcome;
+    }
+
+    // A fault the test adds to its own database (the program never creates or alters tables):
+    // rows whose column holds the value cannot be stored.
+    void addFault(const QString& name, const QString& table, const QString& column,
+                  const QString& value)
+    {
+        if (db->engine() == Engine::MariaDB)
+            db->exec(QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %2 CHECK (%3 <> %4)")
+                         .arg(table, name, column, value));
+        else
+            db->exec(QStringLiteral("CREATE TRIGGER %1 BEFORE INSERT ON %2 WHEN NEW.%3 = %4 "
+                                    "BEGIN SELECT RAISE(ABORT, 'falla simulada'); END")
+                         .arg(name, table, column, value));
+    }
+
+    // A fresh database for one case of a table.
+    void freshDatabase()
+    {
+        support::oBases->CierraBdD(state.cnBase);
+        db = std::make_unique<TestDatabase>(GetParam());
+        db->configure(*support::oBases);
+        ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
+            << support::oBases->UltimoError().toStdString();
+    }
+};
+
+struct SameResultCase {
+    const char* name;
+    std::vector<QStringList> rows;
+    std::vector<int> taken;
+    BatchLimits limits;
+    bool inOrder; // every ticket committed at once: events come in row order
+};
+
+TEST_P(BulkSinkTest, GivesTheResultOfTheRowByRowPath)
+{
+    std::vector<QStringList> trailing = mixedRows(20);
+    for (const QStringList& row : {sale(QStringLiteral("0"), QStringLiteral("5")),
+                                   sale(QStringLiteral("1"), QStringLiteral("-1")), emptyRow(),
+                                   sale(QStringLiteral("1"), QStringLiteral("0")),
+                                   sale(QStringLiteral("0"), QStringLiteral("8"))})
+        trailing.push_back(row);
+    std::vector<QStringList> twoBatches{{}};
+    for (int i = 0; i < 10; ++i)
+        twoBatches.push_back(sale(QStringLiteral("1"), QString::number(i + 1)));
+    std::vector<QStringList> twoBatchesAndOne = twoBatches;
+    twoBatchesAndOne.push_back(sale(QStringLiteral("1"), QStringLiteral("11")));
+
+    const std::vector<SameResultCase> cases{
+        {"scattered taken numbers",
+         mixedRows(60),
+         {99, 101, 104, 105, 117, 130, 500},
+         {4, 500},
+         false},
+        {"every number taken",
+         mixedRows(30),
+         [] {
+             std::vector<int> all(40);
+             std::iota(all.begin(), all.end(), 100);
+             return all;
+         }(),
+         {4, 500},
+         false},
+        {"last rows are no sales", trailing, {102}, {3, 500}, false},
+        {"exactly two batches", twoBatches, {}, {5, 500}, false},
+        {"two batches and one", twoBatchesAndOne, {}, {5, 500}, false},
+        {"statement sizes of a partial batch", mixedRows(55), {103}, {40, 500}, false},
+        {"committed at once", mixedRows(25), {101, 110}, {1000, 0}, true},
+    };
+    for (const SameResultCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Outcome expected = run(c.rows, c.taken, std::nullopt);
+        Outcome bulk = run(c.rows, c.taken, c.limits);
+        for (const QString& line : bulk.lines)
+            EXPECT_TRUE(line.endsWith(QStringLiteral("|linked"))) << line.toStdString();
+        if (!c.inOrder) {
+            // Written is told at the commit, after the rows read meanwhile.
+            expected.events = sorted(expected.events);
+            bulk.events = sorted(bulk.events);
+        }
+        EXPECT_EQ(bulk, expected);
+        EXPECT_TRUE(bulk.failedAt.isEmpty()) << bulk.failedAt.toStdString();
+    }
+}
+
+struct FailureCase {
+    const char* name;
+    int column;             // the cell of row 9 that the case changes (0 for A) ...
+    const char* text;       // ... to this text
+    const char* faultTable; // and the rows of this table whose column holds the value fail
+    const char* faultColumn;
+    const char* faultValue;
+};
+
+TEST_P(BulkSinkTest, AFailureInsideABatchKeepsEveryTicketBeforeItsRowAndNoneAfter)
+{
+    // Rows 2 to 13 are sales, tickets 100 to 111, in batches of 4 tickets. Row 8 (ticket 106)
+    // is the third ticket of the second batch.
+    constexpr int failingRow = 8;
+    const std::vector<FailureCase> cases{
+        {"line", 7, "falla", "ticketsdetalle", "Descrip", "'FALLA'"},
+        {"header", 7, "x", "tickets", "Venta", "106"},
+        {"date in the walk", 3, "mañana", nullptr, nullptr, nullptr},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        freshDatabase();
+        std::vector<QStringList> rows{{}};
+        for (int i = 0; i < 12; ++i)
+            rows.push_back(sale(QStringLiteral("1"), QString::number(i + 1),
+                                QStringLiteral("Artículo %1").arg(i)));
+        rows[failingRow - 1][c.column] = QString::fromUtf8(c.text);
+        if (c.faultTable)
+            addFault(QStringLiteral("falla"), QString::fromUtf8(c.faultTable),
+                     QString::fromUtf8(c.faultColumn), QString::fromUtf8(c.faultValue));
+
+        Outcome expected = run(rows, {}, std::nullopt);
+        Outcome bulk = run(rows, {}, BatchLimits{4, 500});
+        expected.events = sorted(expected.events);
+        bulk.events = sorted(bulk.events);
+        EXPECT_EQ(bulk, expected);
+
+        EXPECT_EQ(bulk.failedAt, QStringLiteral("renglón %1").arg(failingRow));
+        EXPECT_EQ(state.nRenglon, failingRow);
+        EXPECT_EQ(bulk.tickets.size(), failingRow - 2); // rows 2 to 7
+        EXPECT_EQ(bulk.lines.size(), bulk.tickets.size());
+        for (const QString& line : bulk.lines)
+            EXPECT_TRUE(line.endsWith(QStringLiteral("|linked"))) << line.toStdString();
+        // Written is told only for what was committed.
+        EXPECT_EQ(bulk.events.size(), bulk.tickets.size());
+    }
+}
+
+struct SchemaCase {
+    const char* name;
+    const char* mariadb;
+    const char* sqlite;
+    const char* named; // what the message must name
+};
+
+TEST_P(BulkSinkTest, ATableOrColumnThatIsMissingIsAFailureNamingIt)
+{
+    const std::vector<SchemaCase> cases{
+        {"column", "ALTER TABLE ticketsdetalle CHANGE Descrip Descripcion VARCHAR(60) NOT NULL",
+         "ALTER TABLE ticketsdetalle RENAME COLUMN Descrip TO Descripcion",
+         "columna \"Descrip\" en la tabla \"ticketsdetalle\""},
+        {"table", "DROP TABLE ticketsdetalle", "DROP TABLE ticketsdetalle",
+         "tabla \"ticketsdetalle\""},
+    };
+    for (const SchemaCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        freshDatabase();
+        db->exec(QString::fromUtf8(db->engine() == Engine::MariaDB ? c.mariadb : c.sqlite));
+        writeFile(state.cArchivo, csv({{},
+                                       sale(QStringLiteral("0"), QStringLiteral("1")),
+                                       sale(QStringLiteral("1"), QStringLiteral("2"))}));
+        state.nTicket = 100;
+        generation::BulkSink sink(state);
+        try {
+            generation::RecorrerHoja(state, surface, &sink);
+            ADD_FAILURE() << "the run should fail";
+        } catch (const std::exception& e) {
+            const QString message = QString::fromUtf8(e.what());
+            EXPECT_TRUE(message.contains(QString::fromUtf8(c.named))) << e.what();
+            EXPECT_TRUE(message.contains(QStringLiteral("renglón 3"))) << e.what();
+        }
+        EXPECT_TRUE(tickets().isEmpty());
+        state.oLibro.reset();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, BulkSinkTest, testing::ValuesIn(engines()), engineName);
+
+} // namespace
