@@ -1,0 +1,684 @@
+// Speed of the whole job (open the workbook, scan, write the tickets, close) on MariaDB and
+// SQLite, beside two references on the same data and server:
+//   described: the row-by-row write with autocommit, an existence query and a commit for every
+//              record, nothing kept between rows;
+//   limit:     the same header and detail rows loaded by the server's own loader (LOAD DATA
+//              LOCAL INFILE; multi-row INSERT where it is refused) on MariaDB, one transaction
+//              of prepared inserts on SQLite.
+// Every measured case runs in a process of its own, so that its peak memory is its own.
+//
+//   bench_tickets [--rows 20000,100000] [--formats xlsx,csv] [--engines mariadb,sqlite]
+//                 [--described-rows 2000] [--dir folder]
+//   bench_tickets --smoke   300 rows, every case; fails when the bulk path and the described
+//                           behaviour leave different rows, or a re-run writes anything
+//
+// MariaDB is the server of GT_MYSQL_HOST, GT_MYSQL_PORT, GT_MYSQL_USER and GT_MYSQL_PASSWORD
+// (scripts/bench and scripts/test start one); without GT_MYSQL_PORT only SQLite runs, unless
+// GT_REQUIRE_MYSQL=1. The described behaviour commits twice per ticket, so it is timed on the
+// first --described-rows rows of the same workbook.
+
+#include "Workbooks.h"
+#include "generation/RunControl.h"
+#include "generation/TicketSink.h"
+#include "support/Surface.h"
+#include "support/modComun.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTime>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <sys/resource.h>
+
+namespace {
+
+enum class Engine { MariaDB, SQLite };
+
+QString env(const char* name)
+{
+    return qEnvironmentVariable(name);
+}
+
+QString engineName(Engine engine)
+{
+    return engine == Engine::MariaDB ? QStringLiteral("mariadb") : QStringLiteral("sqlite");
+}
+
+[[noreturn]] void die(const QString& message)
+{
+    std::fprintf(stderr, "bench_tickets: %s\n", qPrintable(message));
+    std::exit(2);
+}
+
+// This process's own high-water mark: VmHWM starts afresh at exec, while getrusage's
+// ru_maxrss would carry the parent's over.
+long peakKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmHWM:"))
+                return line.mid(6).trimmed().split(' ').value(0).toLong();
+        }
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void exec(QSqlQuery& query, const QString& statement)
+{
+    if (!query.exec(statement))
+        die(statement.left(200) + QStringLiteral(": ") + query.lastError().text());
+}
+
+// The project's schema file as single statements (the driver must never get them joined).
+QStringList schema(Engine engine)
+{
+    QFile file(QStringLiteral(GT_SCHEMA_DIR "/") + (engine == Engine::MariaDB
+                                                        ? QStringLiteral("mysql.sql")
+                                                        : QStringLiteral("sqlite.sql")));
+    if (!file.open(QIODevice::ReadOnly))
+        die(QStringLiteral("cannot read ") + file.fileName());
+    QString text;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split(u'\n')) {
+        if (!line.trimmed().startsWith(QStringLiteral("--")))
+            text += line + u'\n';
+    }
+    QStringList statements;
+    for (const QString& statement : text.split(u';')) {
+        if (!statement.trimmed().isEmpty())
+            statements.append(statement.trimmed());
+    }
+    return statements;
+}
+
+QSqlDatabase openMariaDb(const QString& connection, const QString& database)
+{
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), connection);
+    db.setHostName(env("GT_MYSQL_HOST").isEmpty() ? QStringLiteral("127.0.0.1")
+                                                  : env("GT_MYSQL_HOST"));
+    db.setPort(env("GT_MYSQL_PORT").toInt());
+    db.setDatabaseName(database);
+    if (!db.open(env("GT_MYSQL_USER"), env("GT_MYSQL_PASSWORD")))
+        die(QStringLiteral("cannot connect to MariaDB: ") + db.lastError().text());
+    return db;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The measured cases, each in a child process.
+
+class NullSurface : public support::Surface {
+public:
+    support::Answer showMessage(const support::Message& m) override { return m.defaultAnswer; }
+    void setCaption(support::Label, const QString&) override {}
+    QString caption(support::Label) const override { return {}; }
+    void setVisible(support::Label, bool) override {}
+    void setEnabled(bool) override {}
+    void paintPending() override {}
+};
+
+// The described behaviour: an existence query through the component for every ticket, then
+// header and line each stored by its own Update, in autocommit.
+class DescribedSink : public generation::TicketSink {
+public:
+    explicit DescribedSink(generation::WindowState& state) : state_(state) {}
+
+    bool exists(std::int32_t venta) override
+    {
+        return support::oBases->AbrirTabla(
+            rs_, state_.cnBase, QStringLiteral("tickets WHERE Venta=%1 LIMIT 1").arg(venta));
+    }
+
+    void write(const generation::Ticket& t) override
+    {
+        const auto hora = [] { return QTime::currentTime().toString(QStringLiteral("HH:mm")); };
+        rs_->AddNew();
+        rs_->setCollect(QStringLiteral("Venta"), t.venta);
+        rs_->setCollect(QStringLiteral("Fecha"), t.fechaEncabezado);
+        rs_->setCollect(QStringLiteral("Hora"), hora());
+        rs_->setCollect(QStringLiteral("Efectivo"), t.importe);
+        rs_->setCollect(QStringLiteral("Total"), t.importe);
+        rs_->Update();
+        const QVariant id =
+            support::oBases->LastId(state_.cnBase, QStringLiteral("tickets"), QStringLiteral("Id"));
+        support::oBases->AbrirTabla(rs_, state_.cnBase,
+                                    QStringLiteral("ticketsdetalle WHERE Venta=-9"));
+        rs_->AddNew();
+        rs_->setCollect(QStringLiteral("Venta"), t.venta);
+        rs_->setCollect(QStringLiteral("Partida"), 1);
+        rs_->setCollect(QStringLiteral("Fecha"), t.fechaDetalle);
+        rs_->setCollect(QStringLiteral("Hora"), hora());
+        rs_->setCollect(QStringLiteral("Producto"), QStringLiteral("V"));
+        rs_->setCollect(QStringLiteral("Descrip"), t.descrip);
+        rs_->setCollect(QStringLiteral("Cantidad"), 1);
+        rs_->setCollect(QStringLiteral("Precio"), t.importe);
+        rs_->setCollect(QStringLiteral("IdTicket"), id.toInt());
+        rs_->Update();
+        if (onStored)
+            onStored(t);
+    }
+
+    void finish() override { support::oBases->CierraTabla(rs_); }
+
+private:
+    generation::WindowState& state_;
+    krvt5::RecordsetRef rs_;
+};
+
+struct CaseArgs {
+    QString kind; // described, bulk, limit
+    Engine engine = Engine::SQLite;
+    QString database;
+    QString folder; // SQLite: where <database>.db is; limit: where the rows to load are
+    QString workbook;
+};
+
+void printResult(double seconds, int rows, int tickets, int existed, const QString& method)
+{
+    std::printf("RESULT %.6f %ld %d %d %d %s\n", seconds, peakKiB(), rows, tickets, existed,
+                qPrintable(method));
+}
+
+// The full job as the program runs it: ProcesarVentas opens the database, the spreadsheet
+// application and the workbook, scans, writes and closes.
+int runJob(const CaseArgs& a)
+{
+    support::CrearObjetos();
+    krvt5::BasesDD& bases = *support::oBases;
+    if (a.engine == Engine::MariaDB) {
+        bases.cRuta =
+            env("GT_MYSQL_HOST").isEmpty() ? QStringLiteral("127.0.0.1") : env("GT_MYSQL_HOST");
+        bases.cPuerto = env("GT_MYSQL_PORT");
+        bases.cUsuario = env("GT_MYSQL_USER");
+        bases.cPassword = env("GT_MYSQL_PASSWORD");
+    } else {
+        bases.cRuta = QStringLiteral("sqlite:") + a.folder;
+    }
+    bases.cMiBase = a.database;
+
+    generation::WindowState state;
+    state.cArchivo = a.workbook;
+    state.nTicket = 1;
+    NullSurface surface;
+    DescribedSink described(state);
+    QElapsedTimer timer;
+    timer.start();
+    const generation::Figures f = generation::ProcesarVentas(
+        state, surface, nullptr, a.kind == QLatin1String("described") ? &described : nullptr);
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    printResult(seconds, f.rowsRead, f.written, f.existed, a.kind);
+    support::TerminarComun();
+    return 0;
+}
+
+// Tab-separated rows as dumpRows writes them.
+std::vector<QStringList> readRows(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        die(QStringLiteral("cannot read ") + path);
+    std::vector<QStringList> rows;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.isEmpty())
+            continue;
+        QStringList fields = QString::fromUtf8(line).split(u'\t');
+        for (QString& field : fields)
+            field.replace(QStringLiteral("\\t"), QStringLiteral("\t"))
+                .replace(QStringLiteral("\\n"), QStringLiteral("\n"))
+                .replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+        rows.push_back(fields);
+    }
+    return rows;
+}
+
+const QStringList kHeaderColumns{QStringLiteral("Id"),       QStringLiteral("Venta"),
+                                 QStringLiteral("Fecha"),    QStringLiteral("Hora"),
+                                 QStringLiteral("Efectivo"), QStringLiteral("Total")};
+const QStringList kLineColumns{
+    QStringLiteral("Venta"),    QStringLiteral("Partida"),  QStringLiteral("Fecha"),
+    QStringLiteral("Hora"),     QStringLiteral("Producto"), QStringLiteral("Descrip"),
+    QStringLiteral("Cantidad"), QStringLiteral("Precio"),   QStringLiteral("IdTicket")};
+
+// Prepared inserts of many rows per statement, values bound.
+void insertRows(QSqlDatabase& db, const QString& table, const QStringList& columns,
+                const std::vector<QStringList>& rows, int perStatement)
+{
+    std::map<int, std::unique_ptr<QSqlQuery>> statements;
+    const QString one =
+        QStringLiteral("(") + QStringLiteral("?, ").repeated(columns.size() - 1) + u'?' + u')';
+    for (std::size_t at = 0; at < rows.size(); at += std::size_t(perStatement)) {
+        const int n = int(std::min(rows.size() - at, std::size_t(perStatement)));
+        auto& query = statements[n];
+        if (!query) {
+            QStringList values;
+            for (int i = 0; i < n; ++i)
+                values.append(one);
+            query = std::make_unique<QSqlQuery>(db);
+            if (!query->prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                                    .arg(table, columns.join(u','), values.join(u','))))
+                die(table + QStringLiteral(": ") + query->lastError().text());
+        }
+        int position = 0;
+        for (int i = 0; i < n; ++i) {
+            for (const QString& value : rows[at + std::size_t(i)])
+                query->bindValue(position++, value);
+        }
+        if (!query->exec())
+            die(table + QStringLiteral(": ") + query->lastError().text());
+    }
+}
+
+// The limit: the rows the job wrote, loaded by the fastest means each engine offers.
+int runLimit(const CaseArgs& a)
+{
+    const QString headerFile = QDir(a.folder).filePath(QStringLiteral("tickets.tsv"));
+    const QString lineFile = QDir(a.folder).filePath(QStringLiteral("ticketsdetalle.tsv"));
+    // Read before the clock starts: the loader starts from rows at hand.
+    const std::vector<QStringList> headers = readRows(headerFile);
+    const std::vector<QStringList> lines = readRows(lineFile);
+
+    QSqlDatabase db;
+    if (a.engine == Engine::MariaDB) {
+        db = openMariaDb(QStringLiteral("limit"), a.database);
+    } else {
+        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("limit"));
+        db.setDatabaseName(QDir(a.folder).filePath(a.database + QStringLiteral(".db")));
+        if (!db.open())
+            die(db.lastError().text());
+    }
+    QString method;
+    QElapsedTimer timer;
+    timer.start();
+    QSqlQuery query(db);
+    if (!db.transaction())
+        die(db.lastError().text());
+    if (a.engine == Engine::MariaDB) {
+        const auto load = [&](const QString& file, const QString& table,
+                              const QStringList& columns) {
+            return query.exec(QStringLiteral("LOAD DATA LOCAL INFILE '%1' INTO TABLE %2 "
+                                             "CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' "
+                                             "ESCAPED BY '\\\\' LINES TERMINATED BY '\\n' (%3)")
+                                  .arg(QString(file).replace(u'\'', QStringLiteral("''")), table,
+                                       columns.join(u',')));
+        };
+        method = QStringLiteral("LOAD DATA LOCAL INFILE");
+        if (!load(headerFile, QStringLiteral("tickets"), kHeaderColumns) ||
+            !load(lineFile, QStringLiteral("ticketsdetalle"), kLineColumns)) {
+            std::fprintf(stderr, "LOAD DATA LOCAL INFILE refused (%s): multi-row INSERT instead\n",
+                         qPrintable(query.lastError().text()));
+            db.rollback();
+            method = QStringLiteral("multi-row INSERT");
+            timer.restart();
+            if (!db.transaction())
+                die(db.lastError().text());
+            insertRows(db, QStringLiteral("tickets"), kHeaderColumns, headers, 1000);
+            insertRows(db, QStringLiteral("ticketsdetalle"), kLineColumns, lines, 1000);
+        }
+    } else {
+        method = QStringLiteral("one transaction of prepared inserts");
+        insertRows(db, QStringLiteral("tickets"), kHeaderColumns, headers, 1);
+        insertRows(db, QStringLiteral("ticketsdetalle"), kLineColumns, lines, 1);
+    }
+    if (!db.commit())
+        die(db.lastError().text());
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    printResult(seconds, 0, int(headers.size()), 0, QString(method).replace(u' ', u'_'));
+    query = QSqlQuery();
+    db.close();
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The parent: workbooks, databases, children and the table.
+
+struct Result {
+    double seconds = 0;
+    long peakKiB = 0;
+    int rowsRead = 0;
+    int tickets = 0;
+    int existed = 0;
+    QString method;
+};
+
+// A database of the bench on one engine, with a connection of the parent's own.
+class Target {
+public:
+    Target(Engine engine, const QString& name, const QString& folder)
+        : engine_(engine), name_(name), folder_(folder)
+    {
+        if (engine_ == Engine::MariaDB) {
+            db_ = openMariaDb(name_, QString());
+            QSqlQuery query(db_);
+            exec(query, QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(name_));
+            exec(query, QStringLiteral("CREATE DATABASE `%1` CHARACTER SET utf8mb4").arg(name_));
+            exec(query, QStringLiteral("USE `%1`").arg(name_));
+        } else {
+            QFile::remove(file());
+            db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
+            db_.setDatabaseName(file());
+            if (!db_.open())
+                die(db_.lastError().text());
+        }
+        QSqlQuery query(db_);
+        for (const QString& statement : schema(engine_))
+            exec(query, statement);
+    }
+
+    ~Target()
+    {
+        if (engine_ == Engine::MariaDB) {
+            QSqlQuery query(db_);
+            query.exec(QStringLiteral("DROP DATABASE IF EXISTS `%1`").arg(name_));
+        }
+        db_.close();
+        db_ = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name_);
+        if (engine_ == Engine::SQLite)
+            QFile::remove(file());
+    }
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
+
+    QStringList childArgs() const
+    {
+        return {QStringLiteral("--engine"),   engineName(engine_),
+                QStringLiteral("--database"), name_,
+                QStringLiteral("--folder"),   folder_};
+    }
+
+    // What the job left, Id and Hora aside: tickets, then lines that say whether IdTicket is
+    // their header's Id.
+    QStringList content()
+    {
+        QStringList out;
+        const auto money = [](const QVariant& v) {
+            return QString::number(v.toString().toDouble(), 'f', 2);
+        };
+        QSqlQuery query(db_);
+        query.setNumericalPrecisionPolicy(QSql::HighPrecision);
+        exec(query, QStringLiteral("SELECT Venta, Fecha, Efectivo, Total FROM tickets "
+                                   "ORDER BY Venta"));
+        while (query.next())
+            out << QStringLiteral("T|%1|%2|%3|%4")
+                       .arg(query.value(0).toString(), query.value(1).toString(),
+                            money(query.value(2)), money(query.value(3)));
+        exec(query, QStringLiteral("SELECT d.Venta, d.Partida, d.Fecha, d.Producto, d.Descrip, "
+                                   "d.Cantidad, d.Precio, t.Venta = d.Venta FROM ticketsdetalle d "
+                                   "LEFT JOIN tickets t ON t.Id = d.IdTicket ORDER BY d.Venta"));
+        while (query.next()) {
+            QStringList fields;
+            for (int i = 0; i < 8; ++i)
+                fields << (i == 6 ? money(query.value(i)) : query.value(i).toString());
+            out << QStringLiteral("L|") + fields.join(u'|');
+        }
+        return out;
+    }
+
+    int count(const QString& table)
+    {
+        QSqlQuery query(db_);
+        exec(query, QStringLiteral("SELECT COUNT(*) FROM ") + table);
+        return query.next() ? query.value(0).toInt() : -1;
+    }
+
+    // The rows the job wrote, as files to load, and the tables emptied for the limit.
+    void dumpAndEmpty()
+    {
+        dump(QStringLiteral("tickets"), kHeaderColumns);
+        dump(QStringLiteral("ticketsdetalle"), kLineColumns);
+        QSqlQuery query(db_);
+        for (const QString& table : {QStringLiteral("ticketsdetalle"), QStringLiteral("tickets")})
+            exec(query, (engine_ == Engine::MariaDB ? QStringLiteral("TRUNCATE TABLE ")
+                                                    : QStringLiteral("DELETE FROM ")) +
+                            table);
+    }
+
+private:
+    QString file() const { return QDir(folder_).filePath(name_ + QStringLiteral(".db")); }
+
+    void dump(const QString& table, const QStringList& columns)
+    {
+        QFile out(QDir(folder_).filePath(table + QStringLiteral(".tsv")));
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            die(QStringLiteral("cannot write ") + out.fileName());
+        QSqlQuery query(db_);
+        query.setForwardOnly(true);
+        query.setNumericalPrecisionPolicy(QSql::HighPrecision);
+        exec(query, QStringLiteral("SELECT %1 FROM %2 ORDER BY Id").arg(columns.join(u','), table));
+        QByteArray block;
+        while (query.next()) {
+            for (int i = 0; i < columns.size(); ++i) {
+                const QVariant v = query.value(i);
+                QString text = v.typeId() == QMetaType::QDate ? v.toDate().toString(Qt::ISODate)
+                                                              : v.toString();
+                text.replace(u'\\', QStringLiteral("\\\\"))
+                    .replace(u'\t', QStringLiteral("\\t"))
+                    .replace(u'\n', QStringLiteral("\\n"));
+                block += text.toUtf8();
+                block += i + 1 < columns.size() ? '\t' : '\n';
+            }
+        }
+        out.write(block);
+    }
+
+    Engine engine_;
+    QString name_;
+    QString folder_;
+    QSqlDatabase db_;
+};
+
+Result runChild(const QString& kind, const QStringList& args)
+{
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The workbooks are a Mexican shop's: day-first dates, "." as decimal point.
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("es_MX.UTF-8"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(),
+                QStringList{QStringLiteral("--case"), kind} + args);
+    if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit ||
+        child.exitCode() != 0)
+        die(QStringLiteral("the %1 case failed").arg(kind));
+    for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> f = line.split(' ');
+        if (f.size() == 7 && f[0] == "RESULT")
+            return {f[1].toDouble(), f[2].toLong(), f[3].toInt(),
+                    f[4].toInt(),    f[5].toInt(),  QString::fromUtf8(f[6]).replace(u'_', u' ')};
+    }
+    die(QStringLiteral("the %1 case printed no result").arg(kind));
+}
+
+struct Options {
+    std::vector<int> rows{20000, 100000};
+    QStringList formats{QStringLiteral("xlsx"), QStringLiteral("csv")};
+    std::vector<Engine> engines;
+    int describedRows = 2000;
+    QString dir;
+    bool smoke = false;
+};
+
+void printHeading()
+{
+    std::printf("\n%-8s %-5s %7s  %-36s %8s %9s %9s %8s %8s %8s\n", "engine", "file", "rows",
+                "case", "wall s", "rows/s", "tickets/s", "peak MB", "vs desc", "vs limit");
+}
+
+void printRow(Engine engine, const QString& format, int rows, const QString& what, const Result& r,
+              std::optional<double> described, std::optional<double> limit)
+{
+    const double ticketsPerSecond = r.seconds > 0 ? r.tickets / r.seconds : 0;
+    const auto ratio = [&](std::optional<double> reference, bool percent) {
+        if (!reference || *reference <= 0)
+            return QStringLiteral("-");
+        const double value = ticketsPerSecond / *reference;
+        return percent ? QStringLiteral("%1%").arg(value * 100, 0, 'f', 0)
+                       : QStringLiteral("%1x").arg(value, 0, 'f', 1);
+    };
+    std::printf("%-8s %-5s %7d  %-36s %8.3f %9.0f %9.0f %8.1f %8s %8s\n",
+                qPrintable(engineName(engine)), qPrintable(format), rows, qPrintable(what),
+                r.seconds, r.seconds > 0 ? rows / r.seconds : 0, ticketsPerSecond,
+                r.peakKiB / 1024.0, qPrintable(ratio(described, false)),
+                qPrintable(ratio(limit, true)));
+    std::fflush(stdout);
+}
+
+int runBench(const Options& o)
+{
+    QTemporaryDir temporary;
+    const QString dir = o.dir.isEmpty() ? temporary.path() : o.dir;
+    QDir().mkpath(dir);
+    bool same = true;
+    int describedRows = o.describedRows;
+    for (int n : o.rows)
+        describedRows = std::min(describedRows, std::max(n, 1));
+
+    // Workbooks: one per size and format, and the described behaviour's first rows.
+    std::map<std::pair<QString, int>, QString> workbooks;
+    for (const QString& format : o.formats) {
+        std::vector<int> sizes = o.rows;
+        sizes.push_back(describedRows);
+        for (int n : sizes) {
+            QString& path = workbooks[{format, n}];
+            if (!path.isEmpty())
+                continue;
+            path = QDir(dir).filePath(QStringLiteral("ventas-%1.%2").arg(n).arg(format));
+            std::printf("writing %s\n", qPrintable(path));
+            std::fflush(stdout);
+            bench::WriteWorkbook(path, n);
+        }
+    }
+
+    printHeading();
+    int targetCount = 0;
+    for (Engine engine : o.engines) {
+        for (const QString& format : o.formats) {
+            const QString prefix =
+                QStringLiteral("bench_tickets_%1_").arg(QCoreApplication::applicationPid());
+            Target describedDb(engine, prefix + QString::number(++targetCount), dir);
+            const Result described = runChild(
+                QStringLiteral("job"),
+                describedDb.childArgs() +
+                    QStringList{QStringLiteral("--kind"), QStringLiteral("described"),
+                                QStringLiteral("--workbook"), workbooks[{format, describedRows}]});
+            const double describedRate =
+                described.seconds > 0 ? described.tickets / described.seconds : 0;
+            printRow(engine, format, describedRows, QStringLiteral("described"), described, {}, {});
+
+            for (int n : o.rows) {
+                Target bulkDb(engine, prefix + QString::number(++targetCount), dir);
+                const QStringList job =
+                    bulkDb.childArgs() +
+                    QStringList{QStringLiteral("--kind"), QStringLiteral("bulk"),
+                                QStringLiteral("--workbook"), workbooks[{format, n}]};
+                const Result bulk = runChild(QStringLiteral("job"), job);
+                const Result rerun = runChild(QStringLiteral("job"), job);
+                if (rerun.tickets != 0 || rerun.existed != bulk.tickets) {
+                    std::printf("re-run wrote %d tickets and found %d of %d\n", rerun.tickets,
+                                rerun.existed, bulk.tickets);
+                    same = false;
+                }
+                if (n == describedRows) {
+                    const bool equal = bulkDb.content() == describedDb.content();
+                    std::printf("bulk and described rows %s\n", equal ? "equal" : "DIFFER");
+                    same = same && equal;
+                }
+                bulkDb.dumpAndEmpty();
+                const Result limit = runChild(QStringLiteral("limit"), bulkDb.childArgs());
+                if (bulkDb.count(QStringLiteral("tickets")) != bulk.tickets ||
+                    bulkDb.count(QStringLiteral("ticketsdetalle")) != bulk.tickets) {
+                    std::printf("the limit loaded other rows than the job wrote\n");
+                    same = false;
+                }
+                const double limitRate = limit.seconds > 0 ? limit.tickets / limit.seconds : 0;
+                printRow(engine, format, n, QStringLiteral("bulk (full job)"), bulk, describedRate,
+                         limitRate);
+                printRow(engine, format, n, QStringLiteral("re-run, all numbers taken"), rerun, {},
+                         {});
+                printRow(engine, format, n, QStringLiteral("limit: ") + limit.method, limit,
+                         describedRate, {});
+            }
+        }
+    }
+    if (!same)
+        std::printf("FAILED: the runs left different rows\n");
+    return same ? 0 : 1;
+}
+
+std::vector<int> numbers(const QString& text)
+{
+    std::vector<int> result;
+    for (const QString& part : text.split(u',', Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int n = part.trimmed().toInt(&ok);
+        if (!ok || n < 1)
+            die(QStringLiteral("not a row count: ") + part);
+        result.push_back(n);
+    }
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    const auto value = [&](const QString& name) {
+        const qsizetype at = args.indexOf(name);
+        return at >= 0 && at + 1 < args.size() ? args[at + 1] : QString();
+    };
+
+    if (!value(QStringLiteral("--case")).isEmpty()) {
+        CaseArgs a;
+        a.kind = value(QStringLiteral("--kind"));
+        a.engine = value(QStringLiteral("--engine")) == QLatin1String("mariadb") ? Engine::MariaDB
+                                                                                 : Engine::SQLite;
+        a.database = value(QStringLiteral("--database"));
+        a.folder = value(QStringLiteral("--folder"));
+        a.workbook = value(QStringLiteral("--workbook"));
+        try {
+            return value(QStringLiteral("--case")) == QLatin1String("limit") ? runLimit(a)
+                                                                             : runJob(a);
+        } catch (const std::exception& e) {
+            die(QString::fromUtf8(e.what()));
+        }
+    }
+
+    Options o;
+    o.smoke = args.contains(QStringLiteral("--smoke"));
+    if (o.smoke) {
+        o.rows = {300};
+        o.describedRows = 300;
+    }
+    if (!value(QStringLiteral("--rows")).isEmpty())
+        o.rows = numbers(value(QStringLiteral("--rows")));
+    if (!value(QStringLiteral("--described-rows")).isEmpty())
+        o.describedRows = numbers(value(QStringLiteral("--described-rows"))).front();
+    if (!value(QStringLiteral("--formats")).isEmpty())
+        o.formats = value(QStringLiteral("--formats")).split(u',', Qt::SkipEmptyParts);
+    o.dir = value(QStringLiteral("--dir"));
+    const QString engines = value(QStringLiteral("--engines"));
+    const bool haveServer = !env("GT_MYSQL_PORT").isEmpty();
+    if (!haveServer && env("GT_REQUIRE_MYSQL") == QLatin1String("1"))
+        die(QStringLiteral("GT_REQUIRE_MYSQL=1 but no MariaDB server (GT_MYSQL_PORT is empty)"));
+    if (engines.isEmpty() || engines.contains(QStringLiteral("mariadb"))) {
+        if (haveServer)
+            o.engines.push_back(Engine::MariaDB);
+        else
+            std::printf("no MariaDB server (GT_MYSQL_PORT is empty): SQLite only\n");
+    }
+    if (engines.isEmpty() || engines.contains(QStringLiteral("sqlite")))
+        o.engines.push_back(Engine::SQLite);
+    return runBench(o);
+}
