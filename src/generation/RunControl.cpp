@@ -1,6 +1,7 @@
 #include "generation/RunControl.h"
 
 #include "generation/BulkSink.h"
+#include "generation/RunLock.h"
 #include "generation/RunReport.h"
 #include "spreadsheet/Application.h"
 #include "support/CrearObjeto.h"
@@ -23,6 +24,8 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
         throw support::Failure(QStringLiteral("No se pudo abrir la base de datos.\r\n") + reason,
                                QStringLiteral("Error"));
     }
+    // Held to the end of the run: a second run on this database waits, then gives up.
+    const RunLock lock(state.cnBase, database);
 
     surface.setVisible(Label::Label1, true);
     state.oExcel =

@@ -1,0 +1,168 @@
+#include "generation/RunLock.h"
+
+#include "support/Failure.h"
+
+#include <QCryptographicHash>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace generation {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::chrono::milliseconds kPollInterval{50};
+constexpr qsizetype kMaxLockName = 64;
+const QString kLockPrefix = QStringLiteral("generar-tickets:");
+
+QString errorText(const QSqlError& error)
+{
+    const QString text = error.text().trimmed();
+    return text.isEmpty() ? QStringLiteral("error desconocido") : text;
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+RunLock::RunLock(krvt5::ConnectionRef connection, const QString& database,
+                 std::chrono::milliseconds wait)
+    : connection_(std::move(connection))
+{
+    if (!connection_)
+        throw support::Failure(QStringLiteral("No hay conexión abierta con la base de datos."));
+    if (connection_->driverName() == QLatin1String("QMYSQL"))
+        lockServer(database, wait);
+    else
+        lockFileBeside(database, wait);
+}
+
+RunLock::~RunLock()
+{
+    if (fd_ >= 0) {
+        // Removed while still held: a run waiting on the old file retakes the path (see below).
+        ::unlink(path_.toLocal8Bit().constData());
+        ::close(fd_);
+    }
+    if (!name_.isEmpty() && connection_->database().isOpen()) {
+        // A closed or lost connection has released the lock already; errors change nothing.
+        QSqlQuery release(connection_->database());
+        if (release.prepare(QStringLiteral("SELECT RELEASE_LOCK(?)"))) {
+            release.addBindValue(name_);
+            release.exec();
+        }
+    }
+}
+
+QString RunLock::lockName(const QString& database)
+{
+    const QString name = kLockPrefix + database;
+    if (name.size() <= kMaxLockName)
+        return name;
+    return kLockPrefix +
+           QString::fromLatin1(
+               QCryptographicHash::hash(database.toUtf8(), QCryptographicHash::Sha1).toHex());
+}
+
+QString RunLock::lockFile(const QString& databaseFile)
+{
+    return databaseFile + QStringLiteral(".lock");
+}
+
+void RunLock::lockServer(const QString& database, std::chrono::milliseconds wait)
+{
+    const QString name = lockName(database);
+    QSqlQuery query(connection_->database());
+    const auto fail = [&](const QString& reason) {
+        return support::Failure(
+            QStringLiteral("No se pudo reservar la base de datos \"%1\" para esta ejecución "
+                           "(%2): %3")
+                .arg(database, connection_->describe(), reason));
+    };
+    if (!query.prepare(QStringLiteral("SELECT GET_LOCK(?, ?)")))
+        throw fail(errorText(query.lastError()));
+    query.addBindValue(name);
+    query.addBindValue(std::chrono::duration<double>(wait).count());
+    if (!query.exec() || !query.next())
+        throw fail(errorText(query.lastError()));
+    const QVariant taken = query.value(0);
+    if (taken.isNull())
+        throw fail(QStringLiteral("el servidor no concedió el bloqueo \"%1\"").arg(name));
+    if (taken.toInt() != 1)
+        busy(database);
+    name_ = name;
+}
+
+void RunLock::lockFileBeside(const QString& database, std::chrono::milliseconds wait)
+{
+    QString file;
+    QSqlQuery list(connection_->database());
+    if (list.exec(QStringLiteral("PRAGMA database_list"))) {
+        while (list.next()) {
+            if (list.value(1).toString() == QLatin1String("main"))
+                file = list.value(2).toString();
+        }
+    }
+    if (file.isEmpty()) {
+        throw support::Failure(
+            QStringLiteral("No se pudo saber qué archivo es la base de datos \"%1\" (%2).")
+                .arg(database, connection_->describe()));
+    }
+    const QString path = lockFile(file);
+    const QByteArray native = path.toLocal8Bit();
+    const auto deadline = Clock::now() + wait;
+    for (;;) {
+        const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            throw support::Failure(
+                QStringLiteral("No se pudo crear el archivo de bloqueo %1 de la base de datos "
+                               "\"%2\": %3")
+                    .arg(path, database, systemError(errno)));
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            // The holder removes the file before letting go: a lock on a removed file is none.
+            struct stat held {};
+            struct stat named {};
+            if (::fstat(fd, &held) == 0 && ::stat(native.constData(), &named) == 0 &&
+                held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+                fd_ = fd;
+                path_ = path;
+                return;
+            }
+            ::close(fd);
+            continue;
+        }
+        const int error = errno;
+        ::close(fd);
+        if (error != EWOULDBLOCK && error != EINTR) {
+            throw support::Failure(
+                QStringLiteral("No se pudo bloquear el archivo %1 de la base de datos \"%2\": %3")
+                    .arg(path, database, systemError(error)));
+        }
+        if (Clock::now() >= deadline)
+            busy(database);
+        std::this_thread::sleep_for(kPollInterval);
+    }
+}
+
+void RunLock::busy(const QString& database) const
+{
+    throw support::Failure(
+        QStringLiteral("Otra ejecución de generar-tickets está usando la base de datos \"%1\" "
+                       "(%2). Espere a que termine y vuelva a intentarlo.")
+            .arg(database, connection_->describe()));
+}
+
+} // namespace generation

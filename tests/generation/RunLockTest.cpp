@@ -1,0 +1,125 @@
+#include "generation/RunLock.h"
+
+#include "generation/ScanFixture.h"
+#include "support/Failure.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSqlQuery>
+#include <QThread>
+
+using namespace testsupport;
+using generation::RunLock;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RunLockTest : public ScanFixture {
+protected:
+    krvt5::ConnectionRef openAnother()
+    {
+        krvt5::ConnectionRef other;
+        EXPECT_TRUE(support::oBases->AbrirBdD(other, db->name()))
+            << support::oBases->UltimoError().toStdString();
+        return other;
+    }
+
+    // The message of the failure a run gets while the lock is held; "" when it got the lock.
+    QString tryLock(std::chrono::milliseconds wait = 0ms)
+    {
+        try {
+            RunLock lock(state.cnBase, db->name(), wait);
+            return {};
+        } catch (const support::Failure& failure) {
+            return failure.message();
+        }
+    }
+
+    QString databaseFile() const
+    {
+        return db->server().mid(7) + u'/' + db->name() + QStringLiteral(".db");
+    }
+
+    // Another program holding the lock the way a run does: a shell with the lock file open and
+    // locked, or a MariaDB client session idle after GET_LOCK.
+    void startHolder(QProcess& holder)
+    {
+        if (GetParam() == Engine::SQLite) {
+            holder.start(QStringLiteral("bash"),
+                         {QStringLiteral("-c"),
+                          QStringLiteral("exec 9>\"$0\"; flock -x 9; exec sleep 600"),
+                          RunLock::lockFile(databaseFile())});
+        } else {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("MYSQL_PWD"), db->password());
+            holder.setProcessEnvironment(env);
+            holder.start(QStringLiteral("mariadb"),
+                         {QStringLiteral("--no-defaults"), QStringLiteral("-h"), db->server(),
+                          QStringLiteral("-P"), db->port(), QStringLiteral("-u"), db->user()});
+        }
+        ASSERT_TRUE(holder.waitForStarted()) << holder.errorString().toStdString();
+        if (GetParam() == Engine::MariaDB) {
+            // The client stays connected and idle, waiting for more input.
+            holder.write(QStringLiteral("SELECT GET_LOCK('%1', 0);\n")
+                             .arg(RunLock::lockName(db->name()))
+                             .toUtf8());
+            holder.waitForBytesWritten();
+        }
+        for (int attempt = 0; attempt < 300; ++attempt) {
+            if (!tryLock().isEmpty())
+                return;
+            QThread::msleep(50);
+        }
+        FAIL() << "the other program never took the lock: "
+               << holder.readAllStandardError().toStdString();
+    }
+};
+
+TEST_P(RunLockTest, ASecondRunIsToldThatAnotherRunUsesTheDatabaseUntilTheFirstEnds)
+{
+    krvt5::ConnectionRef other = openAnother();
+    {
+        const RunLock first(other, db->name(), 0ms);
+        const QString message = tryLock(300ms);
+        EXPECT_TRUE(message.startsWith(
+            QStringLiteral(
+                "Otra ejecución de generar-tickets está usando la base de datos \"%1\" (")
+                .arg(db->name())))
+            << message.toStdString();
+        EXPECT_TRUE(message.endsWith(QStringLiteral("Espere a que termine y vuelva a intentarlo.")))
+            << message.toStdString();
+        if (!db->password().isEmpty()) {
+            EXPECT_FALSE(message.contains(db->password()));
+        }
+    }
+    EXPECT_EQ(tryLock(), QString());
+    if (GetParam() == Engine::SQLite) {
+        EXPECT_FALSE(QFile::exists(RunLock::lockFile(databaseFile())));
+    }
+
+    // A run whose connection is gone (as when the program dies) holds nothing any more.
+    {
+        const RunLock first(other, db->name(), 0ms);
+        support::oBases->CierraBdD(other);
+        if (GetParam() == Engine::MariaDB) {
+            EXPECT_EQ(tryLock(5s), QString());
+        }
+    }
+    EXPECT_EQ(tryLock(), QString());
+}
+
+TEST_P(RunLockTest, ARunWaitsForAnotherProgramAndTakesTheLockOnceThatOneIsKilled)
+{
+    QProcess holder;
+    startHolder(holder);
+    if (HasFatalFailure())
+        return;
+    EXPECT_TRUE(tryLock().startsWith(QStringLiteral("Otra ejecución")));
+    holder.kill();
+    EXPECT_EQ(tryLock(30s), QString());
+    holder.waitForFinished();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, RunLockTest, testing::ValuesIn(engines()), engineName);
+
+} // namespace
