@@ -208,7 +208,7 @@ XmlScanner::Token XmlScanner::next()
                     searched_ = buffer_.size() - position_;
                     if (refill())
                         continue;
-                    fail(QStringLiteral("está incompleta"));
+                    end = buffer_.size(); // nothing more will come: the rest is the text
                 }
             }
             text_ = std::string_view(buffer_).substr(position_, end - position_);
