@@ -4,6 +4,7 @@
 #include "support/Failure.h"
 #include "support/modComun.h"
 
+#include <QDateTime>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -12,15 +13,21 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <span>
+#include <thread>
 #include <unordered_map>
 
 namespace generation {
 
 namespace {
 
-// MySQL takes at most 65,535 markers in one statement, and a line has nine.
+// MySQL takes at most 65,535 markers in one statement, and a line binds six values.
 constexpr int kMaxRowsPerStatement = 7000;
 
 QString errorText(const QSqlError& error)
@@ -44,21 +51,26 @@ QString decimalText(double value)
     return QString::fromLatin1(buffer, result.ptr - buffer);
 }
 
-// The client's time of day as "HH:mm", read for every record; formatted once a minute.
+// The client's time of day as "HH:mm", read for every record. The local time costs a time
+// zone check (a stat call) per reading, so it is worked out once a minute from the epoch clock.
 class Clock {
 public:
     const QString& now()
     {
-        const int minute = QTime::currentTime().msecsSinceStartOfDay() / 60000;
-        if (minute != minute_) {
-            minute_ = minute;
-            text_ = QTime(minute / 60, minute % 60).toString(QStringLiteral("HH:mm"));
+        const qint64 epochMs = QDateTime::currentMSecsSinceEpoch();
+        if (epochMs < from_ || epochMs >= until_) {
+            const QTime time = QDateTime::fromMSecsSinceEpoch(epochMs).time();
+            text_ = time.toString(QStringLiteral("HH:mm"));
+            // Time zone offsets and their changes fall on whole minutes.
+            from_ = epochMs - (time.second() * 1000 + time.msec());
+            until_ = from_ + 60000;
         }
         return text_;
     }
 
 private:
-    int minute_ = -1;
+    qint64 from_ = 0;
+    qint64 until_ = 0;
     QString text_;
 };
 
@@ -99,7 +111,7 @@ public:
 protected:
     enum class Table { Header, Line };
     static constexpr int kHeaderFields = 5;
-    static constexpr int kLineFields = 9;
+    static constexpr int kLineFields = 6; // bound values of a line
 
     QSqlQuery& insert(Table table, int rows);
     void bindHeader(QSqlQuery& query, int row, const Ticket& ticket, const QString& amount);
@@ -125,8 +137,6 @@ protected:
 private:
     QStringList columnsOf(const QString& table, const QStringList& fields);
 
-    const QVariant one_{1};
-    const QVariant producto_{QStringLiteral("V")};
     std::map<int, std::unique_ptr<QSqlQuery>> headerInserts_;
     std::map<int, std::unique_ptr<QSqlQuery>> lineInserts_;
 };
@@ -202,8 +212,10 @@ QSqlQuery& TicketStore::insert(Table table, int rows)
     QStringList names;
     for (const QString& column : columns)
         names.append(quoted(column, QSqlDriver::FieldName));
-    const QString row = QStringLiteral("(") + QStringLiteral("?, ").repeated(columns.size() - 1) +
-                        QStringLiteral("?)");
+    // Partida, Producto and Cantidad are the same on every line: written as constants, they
+    // cost no bound value.
+    const QString row = table == Table::Header ? QStringLiteral("(?, ?, ?, ?, ?)")
+                                               : QStringLiteral("(?, 1, ?, ?, 'V', ?, 1, ?, ?)");
     QString statement =
         QStringLiteral("INSERT INTO %1 (%2) VALUES ")
             .arg(quoted(tableName(table), QSqlDriver::TableName), names.join(QStringLiteral(", ")));
@@ -238,15 +250,12 @@ void TicketStore::bindLine(QSqlQuery& query, int row, const Ticket& ticket, cons
 {
     const int at = row * kLineFields;
     query.bindValue(at, ticket.venta);
-    query.bindValue(at + 1, one_);
-    query.bindValue(at + 2, ticket.fechaDetalle);
-    query.bindValue(at + 3, clock_.now());
-    query.bindValue(at + 4, producto_);
+    query.bindValue(at + 1, ticket.fechaDetalle);
+    query.bindValue(at + 2, clock_.now());
     // QtSql binds a null text as NULL; an empty description is a value.
-    query.bindValue(at + 5, ticket.descrip.isNull() ? QStringLiteral("") : ticket.descrip);
-    query.bindValue(at + 6, one_);
-    query.bindValue(at + 7, amount);
-    query.bindValue(at + 8, idTicket);
+    query.bindValue(at + 3, ticket.descrip.isNull() ? QStringLiteral("") : ticket.descrip);
+    query.bindValue(at + 4, amount);
+    query.bindValue(at + 5, idTicket);
 }
 
 void TicketStore::run(QSqlQuery& query, Table table)
@@ -414,6 +423,221 @@ private:
 
 } // namespace
 
+namespace {
+
+// What became of a batch: its first `stored` tickets are committed; a failure names the ticket
+// at `stored` (nothing after it is stored).
+struct BatchOutcome {
+    std::size_t stored = 0;
+    bool failed = false;
+    QString reason;
+};
+
+// One transaction for the batch. When it fails, the tickets before the failing one are stored
+// in a transaction of their own.
+BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
+                        std::span<const Ticket> batch)
+{
+    if (batch.empty())
+        return {};
+    std::optional<std::size_t> failing;
+    QString reason;
+    try {
+        connection.BeginTrans();
+        store.insertBatch(batch);
+        connection.CommitTrans();
+        return {batch.size(), false, {}};
+    } catch (const TicketFailure& failure) {
+        failing = failure.index;
+        reason = failure.reason;
+    } catch (const std::exception& failure) {
+        reason = support::failureText(failure);
+    }
+    rollBack(connection);
+
+    if (!failing) {
+        // The batch statement does not say which ticket failed: find it one by one.
+        std::size_t i = 0;
+        try {
+            connection.BeginTrans();
+            for (; i < batch.size(); ++i)
+                store.insertOne(batch[i]);
+            connection.CommitTrans();
+            return {batch.size(), false, {}};
+        } catch (const std::exception& failure) {
+            reason = support::failureText(failure);
+        }
+        rollBack(connection);
+        // A failure outside any ticket (the commit, the connection) keeps none of the batch.
+        failing = i < batch.size() ? i : 0;
+    }
+    const BatchOutcome before = storeBatch(connection, store, batch.first(*failing));
+    if (before.failed)
+        return before;
+    return {*failing, true, reason};
+}
+
+std::unique_ptr<TicketStore> makeStore(krvt5::Connection& connection, int batchRows)
+{
+    if (connection.driverName() == QLatin1String("QMYSQL"))
+        return std::make_unique<MultiRowStore>(connection, batchRows);
+    return std::make_unique<SingleRowStore>(connection, batchRows);
+}
+
+} // namespace
+
+// Stores the batches handed over, in order, and keeps what was committed and the first failure
+// for the walk's thread to collect. With a connection opener it works on a thread of its own,
+// on a connection that the opener makes there (a QtSql connection serves only the thread that
+// opened it); without one, on the given connection, at once.
+class BatchWriter {
+public:
+    using Opener = std::function<krvt5::ConnectionRef()>;
+    using Closer = std::function<void(krvt5::ConnectionRef&)>;
+
+    // Writes on the caller's thread, on its connection.
+    BatchWriter(krvt5::Connection& connection, int batchRows)
+        : connection_(&connection), store_(makeStore(connection, batchRows))
+    {}
+
+    // Opens its own connection on a thread of its own; ready() says whether that worked.
+    BatchWriter(Opener open, Closer close, int batchRows) : close_(std::move(close))
+    {
+        thread_ = std::thread([this, open = std::move(open), batchRows] { run(open, batchRows); });
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return started_; });
+        if (!connection_) {
+            lock.unlock();
+            thread_.join();
+        }
+    }
+
+    ~BatchWriter()
+    {
+        if (!thread_.joinable())
+            return;
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+            waiting_.clear();
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    BatchWriter(const BatchWriter&) = delete;
+    BatchWriter& operator=(const BatchWriter&) = delete;
+
+    bool ready() const { return connection_ != nullptr; }
+
+    // Two batches wait at most, so the walk never runs far ahead of the database.
+    void submit(std::vector<Ticket> batch)
+    {
+        if (!thread_.joinable()) {
+            record(batch, storeBatch(*connection_, *store_, batch));
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return waiting_.size() < 2 || failure_; });
+        waiting_.push_back(std::move(batch));
+        changed_.notify_all();
+    }
+
+    // Waits until every batch handed over is stored or, after a failure, dropped.
+    void drain()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return waiting_.empty() && !busy_; });
+    }
+
+    // The tickets committed since the last call, in order, and the failure once there is one.
+    std::vector<Ticket> takeCommitted(std::optional<std::pair<Ticket, QString>>& failure)
+    {
+        const std::lock_guard lock(mutex_);
+        std::vector<Ticket> committed;
+        committed.swap(committed_);
+        if (failure_ && !failureTaken_) {
+            failure = failure_;
+            failureTaken_ = true;
+        }
+        return committed;
+    }
+
+private:
+    void run(const Opener& open, int batchRows)
+    {
+        krvt5::ConnectionRef connection;
+        try {
+            connection = open();
+            store_ = makeStore(*connection, batchRows);
+        } catch (...) {
+            store_.reset();
+            if (connection)
+                close_(connection);
+            connection.reset();
+        }
+        {
+            const std::lock_guard lock(mutex_);
+            connection_ = connection.get();
+            started_ = true;
+        }
+        changed_.notify_all();
+        if (!connection)
+            return;
+
+        for (;;) {
+            std::vector<Ticket> batch;
+            {
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
+                if (stop_)
+                    break;
+                batch = std::move(waiting_.front());
+                waiting_.pop_front();
+                busy_ = true;
+                // After a failure nothing more is stored.
+                if (failure_) {
+                    busy_ = false;
+                    changed_.notify_all();
+                    continue;
+                }
+            }
+            const BatchOutcome outcome = storeBatch(*connection, *store_, batch);
+            record(batch, outcome);
+        }
+        // The statements and the connection belong to this thread.
+        store_.reset();
+        close_(connection);
+    }
+
+    void record(std::vector<Ticket>& batch, const BatchOutcome& outcome)
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            std::move(batch.begin(), batch.begin() + std::ptrdiff_t(outcome.stored),
+                      std::back_inserter(committed_));
+            if (outcome.failed && !failure_)
+                failure_.emplace(batch[outcome.stored], outcome.reason);
+            busy_ = false;
+        }
+        changed_.notify_all();
+    }
+
+    krvt5::Connection* connection_ = nullptr;
+    std::unique_ptr<TicketStore> store_;
+    Closer close_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<Ticket>> waiting_;
+    std::vector<Ticket> committed_;
+    std::optional<std::pair<Ticket, QString>> failure_;
+    bool failureTaken_ = false;
+    bool started_ = false;
+    bool busy_ = false;
+    bool stop_ = false;
+};
+
 BulkSink::BulkSink(WindowState& state, BatchLimits limits) : state_(state), limits_(limits)
 {
     limits_.tickets = std::max(1, limits_.tickets);
@@ -427,23 +651,46 @@ void BulkSink::start(std::int32_t first)
     if (!state_.cnBase)
         throw support::Failure(QStringLiteral("No hay conexión abierta con la base de datos."));
     krvt5::Connection& connection = *state_.cnBase;
-    if (connection.driverName() == QLatin1String("QMYSQL"))
-        store_ = std::make_unique<MultiRowStore>(connection, limits_.tickets);
-    else
-        store_ = std::make_unique<SingleRowStore>(connection, limits_.tickets);
     // No sale row can use a number past the sheet's last row.
     const std::int32_t lastRow = state_.oLibro ? state_.oLibro->Worksheets(1).lastRow() : 0;
     first_ = first;
     last_ = LastPossibleTicket(first, lastRow);
     taken_ = ExistingTickets(connection, first_, last_);
+
+    // A second connection like cnBase, through a component object of the writer's own.
+    if (support::oBases) {
+        auto bases = std::make_shared<krvt5::BasesDD>();
+        bases->cRuta = support::oBases->cRuta;
+        bases->cPuerto = support::oBases->cPuerto;
+        bases->cUsuario = support::oBases->cUsuario;
+        bases->cPassword = support::oBases->cPassword;
+        const QString database = support::oBases->cMiBase;
+        const QString where = connection.describe();
+        auto open = [bases, database, where] {
+            krvt5::ConnectionRef second;
+            if (!bases->AbrirBdD(second, database))
+                throw support::Failure(bases->UltimoError());
+            if (second->describe() != where) {
+                bases->CierraBdD(second);
+                throw support::Failure(QStringLiteral("otra base de datos"));
+            }
+            return second;
+        };
+        auto close = [bases](krvt5::ConnectionRef& second) { bases->CierraBdD(second); };
+        writer_ = std::make_unique<BatchWriter>(open, close, limits_.tickets);
+    }
+    // Without a second connection (a server that takes no more, say) the batches go on cnBase.
+    if (!writer_ || !writer_->ready())
+        writer_ = std::make_unique<BatchWriter>(connection, limits_.tickets);
 }
 
 bool BulkSink::exists(std::int32_t venta)
 {
-    if (!store_)
+    if (!writer_)
         start(venta);
+    collect();
     if (!queue_.empty() && queuedSince_.elapsed() >= limits_.maxDelayMs)
-        flush();
+        handOver();
     if (venta >= first_ && venta <= last_)
         return taken_.contains(venta);
     return !ExistingTickets(*state_.cnBase, venta, venta).empty();
@@ -451,19 +698,24 @@ bool BulkSink::exists(std::int32_t venta)
 
 void BulkSink::write(const Ticket& ticket)
 {
-    if (!store_)
+    if (!writer_)
         start(ticket.venta);
     if (queue_.empty())
         queuedSince_.start();
     queue_.push_back(ticket);
     if (queue_.size() >= std::size_t(limits_.tickets) ||
         queuedSince_.elapsed() >= limits_.maxDelayMs)
-        flush();
+        handOver();
+    collect();
 }
 
 void BulkSink::finish()
 {
-    flush();
+    handOver();
+    if (writer_)
+        writer_->drain();
+    collect();
+    writer_.reset();
     // The walk's one recordset reference is closed at its end, as on the row-by-row path.
     if (support::oBases) {
         krvt5::RecordsetRef none;
@@ -474,82 +726,44 @@ void BulkSink::finish()
 void BulkSink::abandon()
 {
     // Every queued ticket is whole and comes from a row before the failure.
-    flush();
+    handOver();
+    if (writer_)
+        writer_->drain();
+    collect();
 }
 
-void BulkSink::flush()
+void BulkSink::handOver()
 {
-    if (queue_.empty())
+    if (queue_.empty() || !writer_)
         return;
     std::vector<Ticket> batch;
     batch.reserve(std::size_t(limits_.tickets));
     batch.swap(queue_);
-    store(batch);
+    writer_->submit(std::move(batch));
 }
 
-// One transaction for the batch. When it fails, the tickets before the failing one are stored
-// in a transaction of their own and the failure is reported for that ticket.
-void BulkSink::store(std::span<const Ticket> batch)
+void BulkSink::collect()
 {
-    if (batch.empty())
+    if (!writer_)
         return;
-    krvt5::Connection& connection = *state_.cnBase;
-    std::optional<std::size_t> failing;
-    QString reason;
-    bool committed = false;
-    try {
-        connection.BeginTrans();
-        store_->insertBatch(batch);
-        connection.CommitTrans();
-        committed = true;
-    } catch (const TicketFailure& failure) {
-        failing = failure.index;
-        reason = failure.reason;
-    } catch (const std::exception& failure) {
-        reason = support::failureText(failure);
+    std::optional<std::pair<Ticket, QString>> failure;
+    const std::vector<Ticket> committed = writer_->takeCommitted(failure);
+    if (onStored) {
+        for (const Ticket& ticket : committed)
+            onStored(ticket);
     }
-    if (committed) {
-        stored(batch);
-        return;
+    if (failure) {
+        // What the walk queued after the failing ticket is never stored.
+        queue_.clear();
+        fail(failure->first, failure->second);
     }
-    rollBack(connection);
-
-    if (!failing) {
-        // The batch statement does not say which ticket failed: find it one by one.
-        std::size_t i = 0;
-        try {
-            connection.BeginTrans();
-            for (; i < batch.size(); ++i)
-                store_->insertOne(batch[i]);
-            connection.CommitTrans();
-            committed = true;
-        } catch (const std::exception& failure) {
-            reason = support::failureText(failure);
-        }
-        if (committed) {
-            stored(batch);
-            return;
-        }
-        rollBack(connection);
-        // A failure outside any ticket (the commit, the connection) keeps none of the batch.
-        failing = i < batch.size() ? i : 0;
-    }
-    store(batch.first(*failing));
-    fail(batch[*failing], reason);
-}
-
-void BulkSink::stored(std::span<const Ticket> batch)
-{
-    if (!onStored)
-        return;
-    for (const Ticket& ticket : batch)
-        onStored(ticket);
 }
 
 void BulkSink::fail(const Ticket& ticket, const QString& reason)
 {
-    // Where the row-by-row walk would have stopped.
+    // Where the row-by-row walk would have stopped: at a sale row, whose marker is not empty.
     state_.nRenglon = ticket.row;
+    state_.nVacios = 0;
     state_.nTicket = ticket.venta;
     throw support::Failure(QStringLiteral("No se pudo guardar el ticket %1 del renglón %2: %3")
                                .arg(ticket.venta)

@@ -6,13 +6,12 @@
 #include <QElapsedTimer>
 #include <cstdint>
 #include <memory>
-#include <span>
 #include <unordered_set>
 #include <vector>
 
 namespace generation {
 
-class TicketStore;
+class BatchWriter;
 
 // How much the bulk path may queue before it commits.
 struct BatchLimits {
@@ -22,9 +21,12 @@ struct BatchLimits {
 
 // Writes the scan's tickets in batches, each in one transaction: multi-row INSERTs on MySQL
 // (header keys read back through Venta), prepared single-row inserts on SQLite. The numbers
-// taken in the run's range are read once, at the first exists(). The result is the one the
+// taken in the run's range are read once, at the first exists(). Batches are written on a
+// thread of their own with a second connection to the same database, while the walk reads on
+// (on cnBase itself when no second connection can be had). The result is the one the
 // row-by-row path gives: after a failure every ticket before the failing row is stored, none
-// after it, and nRenglon and nTicket name the failing row and ticket as they would there.
+// after it, and nRenglon and nTicket name the failing row and ticket as they would there;
+// onStored is told on the caller's thread, once a ticket is committed.
 class BulkSink : public TicketSink {
 public:
     explicit BulkSink(WindowState& state) : BulkSink(state, BatchLimits{}) {}
@@ -40,14 +42,14 @@ public:
 
 private:
     void start(std::int32_t first);
-    void flush();
-    void store(std::span<const Ticket> batch);
-    void stored(std::span<const Ticket> batch);
+    void handOver();
+    // Tells onStored what was committed meanwhile; throws the writer's failure.
+    void collect();
     [[noreturn]] void fail(const Ticket& ticket, const QString& reason);
 
     WindowState& state_;
     BatchLimits limits_;
-    std::unique_ptr<TicketStore> store_;
+    std::unique_ptr<BatchWriter> writer_;
     std::int32_t first_ = 0;
     std::int32_t last_ = -1;
     std::unordered_set<std::int32_t> taken_;
