@@ -8,7 +8,7 @@
 // Every measured case runs in a process of its own, so that its peak memory is its own.
 //
 //   bench_tickets [--rows 20000,100000] [--formats xlsx,csv] [--engines mariadb,sqlite]
-//                 [--described-rows 2000] [--dir folder]
+//                 [--described-rows 2000] [--repeat 3] [--dir folder]
 //   bench_tickets --smoke   300 rows, every case; fails when the bulk path and the described
 //                           behaviour leave different rows, or a re-run writes anything
 //
@@ -183,10 +183,20 @@ struct CaseArgs {
     QString workbook;
 };
 
-void printResult(double seconds, int rows, int tickets, int existed, const QString& method)
+// User and system time of this process.
+double cpuSeconds()
 {
-    std::printf("RESULT %.6f %ld %d %d %d %s\n", seconds, peakKiB(), rows, tickets, existed,
-                qPrintable(method));
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void printResult(double seconds, double cpu, int rows, int tickets, int existed,
+                 const QString& method)
+{
+    std::printf("RESULT %.6f %ld %d %d %d %s %.6f\n", seconds, peakKiB(), rows, tickets, existed,
+                qPrintable(method), cpu);
 }
 
 // The full job as the program runs it: ProcesarVentas opens the database, the spreadsheet
@@ -212,11 +222,12 @@ int runJob(const CaseArgs& a)
     NullSurface surface;
     DescribedSink described(state);
     QElapsedTimer timer;
+    const double cpu = cpuSeconds();
     timer.start();
     const generation::Figures f = generation::ProcesarVentas(
         state, surface, nullptr, a.kind == QLatin1String("described") ? &described : nullptr);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    printResult(seconds, f.rowsRead, f.written, f.existed, a.kind);
+    printResult(seconds, cpuSeconds() - cpu, f.rowsRead, f.written, f.existed, a.kind);
     support::TerminarComun();
     return 0;
 }
@@ -298,6 +309,7 @@ int runLimit(const CaseArgs& a)
     }
     QString method;
     QElapsedTimer timer;
+    const double cpu = cpuSeconds();
     timer.start();
     QSqlQuery query(db);
     if (!db.transaction())
@@ -332,7 +344,8 @@ int runLimit(const CaseArgs& a)
     if (!db.commit())
         die(db.lastError().text());
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
-    printResult(seconds, 0, int(headers.size()), 0, QString(method).replace(u' ', u'_'));
+    printResult(seconds, cpuSeconds() - cpu, 0, int(headers.size()), 0,
+                QString(method).replace(u' ', u'_'));
     query = QSqlQuery();
     db.close();
     return 0;
@@ -343,6 +356,7 @@ int runLimit(const CaseArgs& a)
 
 struct Result {
     double seconds = 0;
+    double cpu = 0; // this process's own: the server's is not in it
     long peakKiB = 0;
     int rowsRead = 0;
     int tickets = 0;
@@ -492,9 +506,17 @@ Result runChild(const QString& kind, const QStringList& args)
         die(QStringLiteral("the %1 case failed").arg(kind));
     for (const QByteArray& line : child.readAllStandardOutput().split('\n')) {
         const QList<QByteArray> f = line.split(' ');
-        if (f.size() == 7 && f[0] == "RESULT")
-            return {f[1].toDouble(), f[2].toLong(), f[3].toInt(),
-                    f[4].toInt(),    f[5].toInt(),  QString::fromUtf8(f[6]).replace(u'_', u' ')};
+        if (f.size() == 8 && f[0] == "RESULT") {
+            Result r;
+            r.seconds = f[1].toDouble();
+            r.peakKiB = f[2].toLong();
+            r.rowsRead = f[3].toInt();
+            r.tickets = f[4].toInt();
+            r.existed = f[5].toInt();
+            r.method = QString::fromUtf8(f[6]).replace(u'_', u' ');
+            r.cpu = f[7].toDouble();
+            return r;
+        }
     }
     die(QStringLiteral("the %1 case printed no result").arg(kind));
 }
@@ -504,14 +526,28 @@ struct Options {
     QStringList formats{QStringLiteral("xlsx"), QStringLiteral("csv")};
     std::vector<Engine> engines;
     int describedRows = 2000;
+    int repeat = 3;
     QString dir;
     bool smoke = false;
 };
 
+// The fastest run's times, with the largest peak memory of all runs.
+void keepFastest(std::optional<Result>& best, const Result& run)
+{
+    if (!best) {
+        best = run;
+        return;
+    }
+    const long peak = std::max(best->peakKiB, run.peakKiB);
+    if (run.seconds < best->seconds)
+        best = run;
+    best->peakKiB = peak;
+}
+
 void printHeading()
 {
-    std::printf("\n%-8s %-5s %7s  %-36s %8s %9s %9s %8s %8s %8s\n", "engine", "file", "rows",
-                "case", "wall s", "rows/s", "tickets/s", "peak MB", "vs desc", "vs limit");
+    std::printf("\n%-8s %-5s %7s  %-36s %8s %6s %9s %9s %8s %8s %8s\n", "engine", "file", "rows",
+                "case", "wall s", "cpu s", "rows/s", "tickets/s", "peak MB", "vs desc", "vs limit");
 }
 
 void printRow(Engine engine, const QString& format, int rows, const QString& what, const Result& r,
@@ -525,9 +561,9 @@ void printRow(Engine engine, const QString& format, int rows, const QString& wha
         return percent ? QStringLiteral("%1%").arg(value * 100, 0, 'f', 0)
                        : QStringLiteral("%1x").arg(value, 0, 'f', 1);
     };
-    std::printf("%-8s %-5s %7d  %-36s %8.3f %9.0f %9.0f %8.1f %8s %8s\n",
+    std::printf("%-8s %-5s %7d  %-36s %8.3f %6.2f %9.0f %9.0f %8.1f %8s %8s\n",
                 qPrintable(engineName(engine)), qPrintable(format), rows, qPrintable(what),
-                r.seconds, r.seconds > 0 ? rows / r.seconds : 0, ticketsPerSecond,
+                r.seconds, r.cpu, r.seconds > 0 ? rows / r.seconds : 0, ticketsPerSecond,
                 r.peakKiB / 1024.0, qPrintable(ratio(described, false)),
                 qPrintable(ratio(limit, true)));
     std::fflush(stdout);
@@ -576,36 +612,43 @@ int runBench(const Options& o)
             printRow(engine, format, describedRows, QStringLiteral("described"), described, {}, {});
 
             for (int n : o.rows) {
-                Target bulkDb(engine, prefix + QString::number(++targetCount), dir);
-                const QStringList job =
-                    bulkDb.childArgs() +
-                    QStringList{QStringLiteral("--kind"), QStringLiteral("bulk"),
-                                QStringLiteral("--workbook"), workbooks[{format, n}]};
-                const Result bulk = runChild(QStringLiteral("job"), job);
-                const Result rerun = runChild(QStringLiteral("job"), job);
-                if (rerun.tickets != 0 || rerun.existed != bulk.tickets) {
-                    std::printf("re-run wrote %d tickets and found %d of %d\n", rerun.tickets,
-                                rerun.existed, bulk.tickets);
-                    same = false;
+                // The machine is shared: each case is run again and its fastest run kept.
+                std::optional<Result> bulk, rerun, limit;
+                for (int round = 0; round < o.repeat; ++round) {
+                    Target bulkDb(engine, prefix + QString::number(++targetCount), dir);
+                    const QStringList job =
+                        bulkDb.childArgs() +
+                        QStringList{QStringLiteral("--kind"), QStringLiteral("bulk"),
+                                    QStringLiteral("--workbook"), workbooks[{format, n}]};
+                    const Result written = runChild(QStringLiteral("job"), job);
+                    const Result again = runChild(QStringLiteral("job"), job);
+                    if (again.tickets != 0 || again.existed != written.tickets) {
+                        std::printf("re-run wrote %d tickets and found %d of %d\n", again.tickets,
+                                    again.existed, written.tickets);
+                        same = false;
+                    }
+                    if (round == 0 && n == describedRows) {
+                        const bool equal = bulkDb.content() == describedDb.content();
+                        std::printf("bulk and described rows %s\n", equal ? "equal" : "DIFFER");
+                        same = same && equal;
+                    }
+                    bulkDb.dumpAndEmpty();
+                    const Result loaded = runChild(QStringLiteral("limit"), bulkDb.childArgs());
+                    if (bulkDb.count(QStringLiteral("tickets")) != written.tickets ||
+                        bulkDb.count(QStringLiteral("ticketsdetalle")) != written.tickets) {
+                        std::printf("the limit loaded other rows than the job wrote\n");
+                        same = false;
+                    }
+                    keepFastest(bulk, written);
+                    keepFastest(rerun, again);
+                    keepFastest(limit, loaded);
                 }
-                if (n == describedRows) {
-                    const bool equal = bulkDb.content() == describedDb.content();
-                    std::printf("bulk and described rows %s\n", equal ? "equal" : "DIFFER");
-                    same = same && equal;
-                }
-                bulkDb.dumpAndEmpty();
-                const Result limit = runChild(QStringLiteral("limit"), bulkDb.childArgs());
-                if (bulkDb.count(QStringLiteral("tickets")) != bulk.tickets ||
-                    bulkDb.count(QStringLiteral("ticketsdetalle")) != bulk.tickets) {
-                    std::printf("the limit loaded other rows than the job wrote\n");
-                    same = false;
-                }
-                const double limitRate = limit.seconds > 0 ? limit.tickets / limit.seconds : 0;
-                printRow(engine, format, n, QStringLiteral("bulk (full job)"), bulk, describedRate,
+                const double limitRate = limit->seconds > 0 ? limit->tickets / limit->seconds : 0;
+                printRow(engine, format, n, QStringLiteral("bulk (full job)"), *bulk, describedRate,
                          limitRate);
-                printRow(engine, format, n, QStringLiteral("re-run, all numbers taken"), rerun, {},
+                printRow(engine, format, n, QStringLiteral("re-run, all numbers taken"), *rerun, {},
                          {});
-                printRow(engine, format, n, QStringLiteral("limit: ") + limit.method, limit,
+                printRow(engine, format, n, QStringLiteral("limit: ") + limit->method, *limit,
                          describedRate, {});
             }
         }
@@ -660,11 +703,14 @@ int main(int argc, char** argv)
     if (o.smoke) {
         o.rows = {300};
         o.describedRows = 300;
+        o.repeat = 1;
     }
     if (!value(QStringLiteral("--rows")).isEmpty())
         o.rows = numbers(value(QStringLiteral("--rows")));
     if (!value(QStringLiteral("--described-rows")).isEmpty())
         o.describedRows = numbers(value(QStringLiteral("--described-rows"))).front();
+    if (!value(QStringLiteral("--repeat")).isEmpty())
+        o.repeat = numbers(value(QStringLiteral("--repeat"))).front();
     if (!value(QStringLiteral("--formats")).isEmpty())
         o.formats = value(QStringLiteral("--formats")).split(u',', Qt::SkipEmptyParts);
     o.dir = value(QStringLiteral("--dir"));
