@@ -109,10 +109,16 @@ std::shared_ptr<Workbook> WorkbookCollection::Open(const QString& path)
     }
     const Format format = formatOf(path);
     std::unique_ptr<Worksheet> sheet;
-    if (format == Format::Csv)
-        sheet = readCsv(readWholeFile(path, kMaxCsvBytes), path, regional_);
-    else
+    if (format == Format::Csv) {
+        QByteArray bytes = readWholeFile(path, kMaxCsvBytes);
+        // A spreadsheet opens it as an empty sheet, but it is a failed export or copy far more
+        // often than a day without sales.
+        if (bytes.isEmpty())
+            throw Failure(QStringLiteral("El archivo \"%1\" está vacío.").arg(path));
+        sheet = readCsv(std::move(bytes), path, regional_);
+    } else {
         sheet = readXlsx(readWholeFile(path, kMaxXlsxBytes), path);
+    }
     auto workbook = std::make_shared<LoadedWorkbook>(path, std::move(sheet));
     std::erase_if(open_, [](const std::weak_ptr<Workbook>& w) { return w.expired(); });
     open_.push_back(workbook);

@@ -17,6 +17,8 @@ namespace {
 enum class Encoding { Utf8, Windows1252 };
 
 constexpr qsizetype kSampleBytes = 64 * 1024;
+// What one cell of a spreadsheet holds, in UTF-16 units; a longer field is no sales data.
+constexpr qsizetype kMaxCellCharacters = 32767;
 constexpr size_t kSampleRecords = 100;
 
 class CsvSheet final : public Worksheet {
@@ -103,6 +105,31 @@ qsizetype separatorLine(const char* data, qsizetype size, char& separator)
     if (length < size && data[length] == '\n')
         ++length;
     return length;
+}
+
+// UTF-16 units of a field: one per character that does not continue a UTF-8 sequence, two for
+// a character beyond the basic plane.
+qsizetype characters(const char* data, qsizetype size, Encoding encoding)
+{
+    if (encoding == Encoding::Windows1252)
+        return size;
+    qsizetype count = 0;
+    for (qsizetype i = 0; i < size; ++i) {
+        const auto byte = static_cast<unsigned char>(data[i]);
+        count += (byte & 0xC0) == 0x80 ? 0 : byte >= 0xF0 ? 2 : 1;
+    }
+    return count;
+}
+
+[[noreturn]] void cellTooLong(const QString& path, int row, int column, qsizetype length)
+{
+    throw Failure(QStringLiteral("El archivo \"%1\" tiene en la celda %2 (fila %3) un texto de "
+                                 "%4 caracteres; una celda de hoja de cálculo admite como máximo "
+                                 "%5. El archivo está dañado o no es un libro de ventas.")
+                      .arg(path, addressText(row, column))
+                      .arg(row)
+                      .arg(length)
+                      .arg(kMaxCellCharacters));
 }
 
 [[noreturn]] void unclosedQuote(const QString& path, int row)
@@ -262,6 +289,14 @@ std::unique_ptr<Worksheet> readCsv(QByteArray bytes, const QString& path, const 
         if (w != begin)
             std::memmove(data + w, data + begin, size_t(r - begin));
         w += r - begin;
+        const qsizetype cellBegin = cellStart.back();
+        if (w - cellBegin > kMaxCellCharacters) {
+            const qsizetype length = characters(data + cellBegin, w - cellBegin, encoding);
+            if (length > kMaxCellCharacters) {
+                cellTooLong(path, static_cast<int>(rowStart.size()),
+                            static_cast<int>(cellStart.size() - rowStart.back()), length);
+            }
+        }
         cellStart.push_back(static_cast<std::uint32_t>(w));
         if (r >= end) {
             endRow();

@@ -40,6 +40,16 @@ std::string_view trimmed(std::string_view text)
     return text;
 }
 
+// XML text is UTF-8 without control characters other than tab and line ends; anything else is
+// a damaged part, whose text would otherwise reach the database as replacement characters.
+bool isXmlText(std::string_view text)
+{
+    const bool control = std::any_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
+    });
+    return !control && isValidUtf8(text.data(), text.size());
+}
+
 void appendUtf8(std::string& out, std::uint32_t code)
 {
     if (code < 0x80) {
@@ -513,6 +523,7 @@ void XmlScanner::skip()
 
 void XmlScanner::readText(std::string& out)
 {
+    const size_t from = out.size();
     for (int depth = 1; depth > 0;) {
         switch (next()) {
         case Token::Text:
@@ -532,9 +543,14 @@ void XmlScanner::readText(std::string& out)
             --depth;
             break;
         case Token::EndOfPart:
-            return;
+            depth = 0;
+            break;
         }
     }
+    // Checked whole: a character may be split between two pieces of text.
+    if (!isXmlText(std::string_view(out).substr(from)))
+        fail(QStringLiteral("no es XML válido (tiene un texto con bytes que no son UTF-8 o con "
+                            "caracteres de control)"));
 }
 
 } // namespace spreadsheet
