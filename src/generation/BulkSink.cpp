@@ -426,25 +426,34 @@ private:
 namespace {
 
 // What became of a batch: its first `stored` tickets are committed; a failure names the ticket
-// at `stored` (nothing after it is stored).
+// at `stored`. A dropped batch stored nothing, since a batch before it failed.
 struct BatchOutcome {
     std::size_t stored = 0;
     bool failed = false;
     QString reason;
+    bool dropped = false;
 };
+
+// Asked before every commit; false when the batch must not be stored.
+using CommitGate = std::function<bool()>;
 
 // One transaction for the batch. When it fails, the tickets before the failing one are stored
 // in a transaction of their own.
 BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
-                        std::span<const Ticket> batch)
+                        std::span<const Ticket> batch, const CommitGate& mayCommit)
 {
     if (batch.empty())
         return {};
+    const BatchOutcome dropped{0, false, {}, true};
     std::optional<std::size_t> failing;
     QString reason;
     try {
         connection.BeginTrans();
         store.insertBatch(batch);
+        if (!mayCommit()) {
+            rollBack(connection);
+            return dropped;
+        }
         connection.CommitTrans();
         return {batch.size(), false, {}};
     } catch (const TicketFailure& failure) {
@@ -462,6 +471,10 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
             connection.BeginTrans();
             for (; i < batch.size(); ++i)
                 store.insertOne(batch[i]);
+            if (!mayCommit()) {
+                rollBack(connection);
+                return dropped;
+            }
             connection.CommitTrans();
             return {batch.size(), false, {}};
         } catch (const std::exception& failure) {
@@ -471,8 +484,8 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
         // A failure outside any ticket (the commit, the connection) keeps none of the batch.
         failing = i < batch.size() ? i : 0;
     }
-    const BatchOutcome before = storeBatch(connection, store, batch.first(*failing));
-    if (before.failed)
+    const BatchOutcome before = storeBatch(connection, store, batch.first(*failing), mayCommit);
+    if (before.failed || before.dropped)
         return before;
     return {*failing, true, reason};
 }
@@ -486,60 +499,63 @@ std::unique_ptr<TicketStore> makeStore(krvt5::Connection& connection, int batchR
 
 } // namespace
 
-// Stores the batches handed over, in order, and keeps what was committed and the first failure
-// for the walk's thread to collect. With a connection opener it works on a thread of its own,
-// on a connection that the opener makes there (a QtSql connection serves only the thread that
-// opened it); without one, on the given connection, at once.
+// Stores the batches handed over and keeps what was committed, in order, and the first
+// failure, for the walk's thread to collect. Threaded, each worker has a connection of its own
+// that it opens itself (a QtSql connection serves only the thread that opened it). With two
+// workers, one inserts the next batch while the other's commit is on its way; a batch commits
+// only after every batch before it has, and not at all after one of them failed. Without
+// workers it stores on the given connection, at once.
 class BatchWriter {
 public:
     using Opener = std::function<krvt5::ConnectionRef()>;
     using Closer = std::function<void(krvt5::ConnectionRef&)>;
 
-    // Writes on the caller's thread, on its connection.
     BatchWriter(krvt5::Connection& connection, int batchRows)
         : connection_(&connection), store_(makeStore(connection, batchRows))
     {}
 
-    // Opens its own connection on a thread of its own; ready() says whether that worked.
-    BatchWriter(Opener open, Closer close, int batchRows) : close_(std::move(close))
+    BatchWriter(const Opener& open, Closer close, int batchRows, int workers)
+        : close_(std::move(close))
     {
-        thread_ = std::thread([this, open = std::move(open), batchRows] { run(open, batchRows); });
+        for (int w = 0; w < workers; ++w)
+            threads_.emplace_back([this, open, batchRows] { start(open, batchRows); });
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return started_; });
-        if (!connection_) {
-            lock.unlock();
-            thread_.join();
-        }
+        changed_.wait(lock, [&] { return started_ == workers; });
     }
 
     ~BatchWriter()
     {
-        if (!thread_.joinable())
-            return;
         {
             const std::lock_guard lock(mutex_);
             stop_ = true;
             waiting_.clear();
         }
         changed_.notify_all();
-        thread_.join();
+        for (std::thread& thread : threads_)
+            thread.join();
     }
 
     BatchWriter(const BatchWriter&) = delete;
     BatchWriter& operator=(const BatchWriter&) = delete;
 
-    bool ready() const { return connection_ != nullptr; }
+    bool ready() const { return connection_ || opened_ > 0; }
 
-    // Two batches wait at most, so the walk never runs far ahead of the database.
     void submit(std::vector<Ticket> batch)
     {
-        if (!thread_.joinable()) {
-            record(batch, storeBatch(*connection_, *store_, batch));
+        if (connection_) {
+            const BatchOutcome outcome =
+                storeBatch(*connection_, *store_, batch, [] { return true; });
+            const std::lock_guard lock(mutex_);
+            record(batch, outcome);
             return;
         }
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return waiting_.size() < 2 || failure_; });
-        waiting_.push_back(std::move(batch));
+        // One batch waits at most beside those being written: the walk keeps close to the
+        // database.
+        changed_.wait(lock, [this] {
+            return submitted_ - finished_ < std::uint64_t(opened_) + 1 || failure_;
+        });
+        waiting_.emplace_back(submitted_++, std::move(batch));
         changed_.notify_all();
     }
 
@@ -547,7 +563,7 @@ public:
     void drain()
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return waiting_.empty() && !busy_; });
+        changed_.wait(lock, [this] { return finished_ == submitted_; });
     }
 
     // The tickets committed since the last call, in order, and the failure once there is one.
@@ -564,77 +580,97 @@ public:
     }
 
 private:
-    void run(const Opener& open, int batchRows)
+    void start(const Opener& open, int batchRows)
     {
         krvt5::ConnectionRef connection;
+        std::unique_ptr<TicketStore> store;
         try {
             connection = open();
-            store_ = makeStore(*connection, batchRows);
+            store = makeStore(*connection, batchRows);
         } catch (...) {
-            store_.reset();
+            store.reset();
             if (connection)
                 close_(connection);
             connection.reset();
         }
         {
             const std::lock_guard lock(mutex_);
-            connection_ = connection.get();
-            started_ = true;
+            ++started_;
+            if (connection)
+                ++opened_;
         }
         changed_.notify_all();
         if (!connection)
             return;
+        work(*connection, *store);
+        // The statements and the connection belong to this thread.
+        store.reset();
+        close_(connection);
+    }
 
+    void work(krvt5::Connection& connection, TicketStore& store)
+    {
         for (;;) {
+            std::uint64_t sequence = 0;
             std::vector<Ticket> batch;
+            bool skip = false;
             {
                 std::unique_lock lock(mutex_);
                 changed_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
                 if (stop_)
-                    break;
-                batch = std::move(waiting_.front());
+                    return;
+                sequence = waiting_.front().first;
+                batch = std::move(waiting_.front().second);
                 waiting_.pop_front();
-                busy_ = true;
-                // After a failure nothing more is stored.
-                if (failure_) {
-                    busy_ = false;
-                    changed_.notify_all();
-                    continue;
-                }
+                skip = failure_.has_value();
             }
-            const BatchOutcome outcome = storeBatch(*connection, *store_, batch);
+            BatchOutcome outcome{0, false, {}, true};
+            if (!skip)
+                outcome = storeBatch(connection, store, batch,
+                                     [this, sequence] { return turnOf(sequence); });
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return stop_ || finished_ == sequence; });
+            if (stop_)
+                return;
             record(batch, outcome);
+            ++finished_;
+            changed_.notify_all();
         }
-        // The statements and the connection belong to this thread.
-        store_.reset();
-        close_(connection);
     }
 
+    // Waits until every batch before this one is done; false when one of them failed.
+    bool turnOf(std::uint64_t sequence)
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stop_ || finished_ == sequence; });
+        return !stop_ && !failure_;
+    }
+
+    // With the mutex held, in the batches' order.
     void record(std::vector<Ticket>& batch, const BatchOutcome& outcome)
     {
-        {
-            const std::lock_guard lock(mutex_);
-            std::move(batch.begin(), batch.begin() + std::ptrdiff_t(outcome.stored),
-                      std::back_inserter(committed_));
-            if (outcome.failed && !failure_)
-                failure_.emplace(batch[outcome.stored], outcome.reason);
-            busy_ = false;
-        }
-        changed_.notify_all();
+        if (failure_ || outcome.dropped)
+            return;
+        std::move(batch.begin(), batch.begin() + std::ptrdiff_t(outcome.stored),
+                  std::back_inserter(committed_));
+        if (outcome.failed)
+            failure_.emplace(batch[outcome.stored], outcome.reason);
     }
 
     krvt5::Connection* connection_ = nullptr;
     std::unique_ptr<TicketStore> store_;
     Closer close_;
-    std::thread thread_;
+    std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<std::vector<Ticket>> waiting_;
+    int started_ = 0;
+    int opened_ = 0;
+    std::deque<std::pair<std::uint64_t, std::vector<Ticket>>> waiting_;
+    std::uint64_t submitted_ = 0;
+    std::uint64_t finished_ = 0;
     std::vector<Ticket> committed_;
     std::optional<std::pair<Ticket, QString>> failure_;
     bool failureTaken_ = false;
-    bool started_ = false;
-    bool busy_ = false;
     bool stop_ = false;
 };
 
@@ -657,27 +693,30 @@ void BulkSink::start(std::int32_t first)
     last_ = LastPossibleTicket(first, lastRow);
     taken_ = ExistingTickets(connection, first_, last_);
 
-    // A second connection like cnBase, through a component object of the writer's own.
+    // Connections like cnBase, each through a component object of its own.
     if (support::oBases) {
-        auto bases = std::make_shared<krvt5::BasesDD>();
-        bases->cRuta = support::oBases->cRuta;
-        bases->cPuerto = support::oBases->cPuerto;
-        bases->cUsuario = support::oBases->cUsuario;
-        bases->cPassword = support::oBases->cPassword;
-        const QString database = support::oBases->cMiBase;
-        const QString where = connection.describe();
-        auto open = [bases, database, where] {
+        const krvt5::BasesDD& shared = *support::oBases;
+        auto open = [cRuta = shared.cRuta, cPuerto = shared.cPuerto, cUsuario = shared.cUsuario,
+                     cPassword = shared.cPassword, database = shared.cMiBase,
+                     where = connection.describe()] {
+            krvt5::BasesDD bases;
+            bases.cRuta = cRuta;
+            bases.cPuerto = cPuerto;
+            bases.cUsuario = cUsuario;
+            bases.cPassword = cPassword;
             krvt5::ConnectionRef second;
-            if (!bases->AbrirBdD(second, database))
-                throw support::Failure(bases->UltimoError());
+            if (!bases.AbrirBdD(second, database))
+                throw support::Failure(bases.UltimoError());
             if (second->describe() != where) {
-                bases->CierraBdD(second);
+                bases.CierraBdD(second);
                 throw support::Failure(QStringLiteral("otra base de datos"));
             }
             return second;
         };
-        auto close = [bases](krvt5::ConnectionRef& second) { bases->CierraBdD(second); };
-        writer_ = std::make_unique<BatchWriter>(open, close, limits_.tickets);
+        auto close = [](krvt5::ConnectionRef& second) { krvt5::BasesDD().CierraBdD(second); };
+        // MySQL serves two connections at once; SQLite lets one write at a time.
+        const int workers = connection.driverName() == QLatin1String("QMYSQL") ? 2 : 1;
+        writer_ = std::make_unique<BatchWriter>(open, close, limits_.tickets, workers);
     }
     // Without a second connection (a server that takes no more, say) the batches go on cnBase.
     if (!writer_ || !writer_->ready())
