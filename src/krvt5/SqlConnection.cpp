@@ -171,10 +171,21 @@ void SqlConnection::RollbackTrans()
         throw Failure(QStringLiteral("No hay transacción abierta que deshacer en la base de "
                                      "datos \"%1\" (%2).")
                           .arg(databaseName_, description_));
-    if (!db_.rollback())
+    if (!db_.rollback()) {
+        const QString reason = errorText(db_.lastError());
+        // A lost connection took its transaction with it: what follows must report the lost
+        // connection, not a transaction still open. One that still answers keeps the
+        // transaction, since a new BEGIN would commit it.
+        QSqlQuery probe(db_);
+        if (!probe.exec(QStringLiteral("SELECT 1"))) {
+            inTransaction_ = false;
+            lastInsertId_ = lastInsertIdBeforeTransaction_;
+            lastIdByTable_ = lastIdByTableBeforeTransaction_;
+        }
         throw Failure(QStringLiteral("No se pudo deshacer la transacción en la base de datos "
                                      "\"%1\" (%2): %3")
-                          .arg(databaseName_, description_, errorText(db_.lastError())));
+                          .arg(databaseName_, description_, reason));
+    }
     inTransaction_ = false;
     lastInsertId_ = lastInsertIdBeforeTransaction_;
     lastIdByTable_ = lastIdByTableBeforeTransaction_;
