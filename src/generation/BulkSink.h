@@ -21,12 +21,13 @@ struct BatchLimits {
 
 // Writes the scan's tickets in batches, each in one transaction: multi-row INSERTs on MySQL
 // (header keys read back through Venta), prepared single-row inserts on SQLite. The numbers
-// taken in the run's range are read once, at the first exists(). Batches are written on a
-// thread of their own with a second connection to the same database, while the walk reads on
-// (on cnBase itself when no second connection can be had). The result is the one the
-// row-by-row path gives: after a failure every ticket before the failing row is stored, none
-// after it, and nRenglon and nTicket name the failing row and ticket as they would there;
-// onStored is told on the caller's thread, once a ticket is committed.
+// taken in the run's range are read once, at the first exists(). Batches are written on
+// threads of their own, each with its own connection to the same database (two on MySQL, one
+// on SQLite), while the walk reads on; on cnBase itself when no such connection can be had.
+// The result is the one the row-by-row path gives: batches commit in order, after a failure
+// every ticket before the failing row is stored and none after it, and nRenglon, nTicket and
+// nVacios are left as the row-by-row walk leaves them at the failing row. onStored is told on
+// the caller's thread once a ticket is committed.
 class BulkSink : public TicketSink {
 public:
     explicit BulkSink(WindowState& state) : BulkSink(state, BatchLimits{}) {}

@@ -4,6 +4,8 @@
 #include "support/Surface.h"
 #include "support/modComun.h"
 
+#include <charconv>
+
 namespace generation {
 
 namespace {
@@ -25,7 +27,10 @@ QString leftCharacters(const QString& text, int n)
 
 QString CellAddress(char column, std::int32_t row)
 {
-    return QChar::fromLatin1(column) + QString::number(row);
+    // Up to four addresses a row: QString::number's formatting showed in the profile.
+    char text[16] = {column};
+    const char* end = std::to_chars(text + 1, text + sizeof text, row).ptr;
+    return QString::fromLatin1(text, end - text);
 }
 
 double AmountOf(const spreadsheet::CellValue& cell, const QString& address)
