@@ -1,0 +1,96 @@
+#include "common/Files.h"
+#include "common/Installation.h"
+#include "krvt5/Utilerias.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace testsupport;
+
+// The database password, plain or scrambled, never reaches what the program shows or leaves
+// behind: terminal output, messages, the run report, the per-row report.
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+Outcome run(const QString& executable, const QStringList& arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    env.remove(QStringLiteral("DISPLAY"));
+    process.setProcessEnvironment(env);
+    process.start(executable, arguments);
+    if (!process.waitForFinished(60000))
+        ADD_FAILURE() << "the program did not end";
+    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
+}
+
+TEST(Credentials, ThePasswordIsInNoOutputNoMessageAndNoReport)
+{
+    const std::vector<Engine> engines = testsupport::engines();
+    if (std::find(engines.begin(), engines.end(), Engine::MariaDB) == engines.end())
+        GTEST_SKIP() << "sin servidor MariaDB de pruebas";
+    TestDatabase db(Engine::MariaDB);
+    Installation place(db, 700);
+    QFile::remove(place.executable());
+    ASSERT_TRUE(QFile::copy(QStringLiteral(GT_EXECUTABLE), place.executable()));
+    writeFile(place.workbook(), "Folio,Marca,,Fecha,Importe\r\n,V,,07/12/2026,10\r\n"
+                                ",V,,31/02/2026,11\r\n");
+    const QString registry = place.posFolder() + QStringLiteral("/vtw.ini");
+    const QString informe = place.programFolder() + QStringLiteral("/informe.csv");
+    krvt5::Utilerias scramble;
+    const QString wrong = QStringLiteral("Contraseña-Equivocada-91");
+
+    struct Attempt {
+        const char* name;
+        QString password;
+        QStringList arguments;
+        int status;
+    };
+    const std::vector<Attempt> attempts = {
+        // The second row's date does not exist: the run fails after storing the first.
+        {"right_password",
+         db.password(),
+         {QStringLiteral("--proceder"), QStringLiteral("--informe"), informe},
+         1},
+        {"dry_run", db.password(), {QStringLiteral("--simular")}, 1},
+        {"wrong_password", wrong, {QStringLiteral("--proceder")}, 1},
+    };
+    QByteArray everything;
+    for (const Attempt& attempt : attempts) {
+        SCOPED_TRACE(attempt.name);
+        writeFile(registry,
+                  "[VTW]\r\nMySQLServer=" + db.server().toUtf8() +
+                      "\r\nMySQLPuerto=" + db.port().toUtf8() +
+                      "\r\nMySQLUsuario=" + scramble.Encripta(db.user()).toUtf8() +
+                      "\r\nMySQLPassword=" + scramble.Encripta(attempt.password).toUtf8() + "\r\n");
+        const Outcome outcome = run(place.executable(), attempt.arguments);
+        EXPECT_EQ(outcome.status, attempt.status) << outcome.err.toStdString();
+        everything += outcome.out + outcome.err;
+    }
+    // Whatever the program left in its folder: the run report, the per-row report, settings.
+    QDirIterator files(place.programFolder(), QDir::Files);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        if (file != place.executable())
+            everything += readFile(file);
+    }
+    EXPECT_TRUE(everything.contains("Access denied")) << everything.toStdString();
+    EXPECT_TRUE(everything.contains("no es una fecha")) << everything.toStdString();
+    for (const QString& secret :
+         {db.password(), wrong, scramble.Encripta(db.password()), scramble.Encripta(wrong)}) {
+        ASSERT_FALSE(secret.isEmpty());
+        EXPECT_FALSE(everything.contains(secret.toUtf8())) << secret.toStdString();
+    }
+}
+
+} // namespace
