@@ -550,10 +550,9 @@ public:
             return;
         }
         std::unique_lock lock(mutex_);
-        // One batch waits at most beside those being written: the walk keeps close to the
-        // database.
+        // A few batches wait at most: the walk keeps close to the database.
         changed_.wait(lock, [this] {
-            return submitted_ - finished_ < std::uint64_t(opened_) + 1 || failure_;
+            return submitted_ - finished_ < std::uint64_t(opened_ + kGroup) || failure_;
         });
         waiting_.emplace_back(submitted_++, std::move(batch));
         changed_.notify_all();
@@ -612,6 +611,7 @@ private:
     {
         for (;;) {
             std::uint64_t sequence = 0;
+            std::uint64_t count = 0;
             std::vector<Ticket> batch;
             bool skip = false;
             {
@@ -619,9 +619,16 @@ private:
                 changed_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
                 if (stop_)
                     return;
+                // When the database falls behind, the batches that wait go in one
+                // transaction: fewer commits, each still far from holding the POS a second.
                 sequence = waiting_.front().first;
                 batch = std::move(waiting_.front().second);
                 waiting_.pop_front();
+                for (count = 1; count < kGroup && !waiting_.empty(); ++count) {
+                    std::move(waiting_.front().second.begin(), waiting_.front().second.end(),
+                              std::back_inserter(batch));
+                    waiting_.pop_front();
+                }
                 skip = failure_.has_value();
             }
             BatchOutcome outcome{0, false, {}, true};
@@ -633,7 +640,7 @@ private:
             if (stop_)
                 return;
             record(batch, outcome);
-            ++finished_;
+            finished_ += count;
             changed_.notify_all();
         }
     }
@@ -656,6 +663,9 @@ private:
         if (outcome.failed)
             failure_.emplace(batch[outcome.stored], outcome.reason);
     }
+
+    // The most batches that share one transaction.
+    static constexpr std::uint64_t kGroup = 4;
 
     krvt5::Connection* connection_ = nullptr;
     std::unique_ptr<TicketStore> store_;
