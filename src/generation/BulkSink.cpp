@@ -738,8 +738,10 @@ bool BulkSink::exists(std::int32_t venta)
     if (!writer_)
         start(venta);
     collect();
-    if (!queue_.empty() && queuedSince_.elapsed() >= limits_.maxDelayMs)
+    if (!queue_.empty() && queuedSince_.elapsed() >= limits_.maxDelayMs) {
+        checkConnection();
         handOver();
+    }
     if (venta >= first_ && venta <= last_)
         return taken_.contains(venta);
     return !ExistingTickets(*state_.cnBase, venta, venta).empty();
@@ -749,13 +751,30 @@ void BulkSink::write(const Ticket& ticket)
 {
     if (!writer_)
         start(ticket.venta);
+    const bool due = queue_.size() + 1 >= std::size_t(limits_.tickets) ||
+                     (queue_.empty() ? 0 : queuedSince_.elapsed()) >= limits_.maxDelayMs;
+    // Before the ticket joins the queue: a failure here is this row's, and it stores nothing.
+    if (due)
+        checkConnection();
     if (queue_.empty())
         queuedSince_.start();
     queue_.push_back(ticket);
-    if (queue_.size() >= std::size_t(limits_.tickets) ||
-        queuedSince_.elapsed() >= limits_.maxDelayMs)
+    if (due)
         handOver();
     collect();
+}
+
+void BulkSink::checkConnection()
+{
+    // The run's lock lives on cnBase (a MySQL named lock): without that connection no other
+    // run is kept off, so nothing more is handed over.
+    krvt5::Connection& connection = *state_.cnBase;
+    if (connection.driverName() != QLatin1String("QMYSQL"))
+        return;
+    QSqlQuery ping(connection.database());
+    if (!ping.exec(QStringLiteral("SELECT 1")))
+        throw support::Failure(QStringLiteral("Se perdió la conexión con la base de datos (%1): %2")
+                                   .arg(connection.describe(), errorText(ping.lastError())));
 }
 
 void BulkSink::finish()

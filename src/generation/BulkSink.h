@@ -44,6 +44,7 @@ public:
 private:
     void start(std::int32_t first);
     void handOver();
+    void checkConnection();
     // Tells onStored what was committed meanwhile; throws the writer's failure.
     void collect();
     [[noreturn]] void fail(const Ticket& ticket, const QString& reason);

@@ -2,6 +2,7 @@
 
 #include "generation/ScanFixture.h"
 
+#include <QSqlQuery>
 #include <numeric>
 #include <optional>
 
@@ -258,6 +259,54 @@ TEST_P(BulkSinkTest, AFailureInsideABatchKeepsEveryTicketBeforeItsRowAndNoneAfte
         // Written is told only for what was committed.
         EXPECT_EQ(bulk.events.size(), bulk.tickets.size());
     }
+}
+
+// Kills a connection on the server when the walk tells it about a row.
+class KillAtRow : public generation::ScanObserver {
+public:
+    KillAtRow(TestDatabase& db, QString connectionId, int row)
+        : db_(db), id_(std::move(connectionId)), row_(row)
+    {}
+    void onRow(const generation::RowEvent& e) override
+    {
+        if (e.row == row_)
+            db_.exec(QStringLiteral("KILL ") + id_);
+    }
+
+private:
+    TestDatabase& db_;
+    QString id_;
+    int row_;
+};
+
+TEST_P(BulkSinkTest, ALostWalkConnectionStopsTheRunAtARowWithEveryTicketBeforeIt)
+{
+    if (GetParam() != Engine::MariaDB)
+        GTEST_SKIP() << "only a server connection can be lost";
+    // The run's lock lives on cnBase: once it is gone nothing more may be handed over.
+    QSqlQuery id(state.cnBase->database());
+    ASSERT_TRUE(id.exec(QStringLiteral("SELECT CONNECTION_ID()")) && id.next());
+    std::vector<QStringList> rows{{}};
+    for (int i = 0; i < 30; ++i)
+        rows.push_back(sale(QStringLiteral("1"), QString::number(i + 1)));
+    rows[9][1] = QStringLiteral("0"); // row 10 is told at once: the connection dies there
+    writeFile(state.cArchivo, csv(rows));
+    generation::BulkSink sink(state, BatchLimits{4, 500});
+    KillAtRow killer(*db, id.value(0).toString(), 10);
+    QString message;
+    try {
+        generation::RecorrerHoja(state, surface, &sink, &killer);
+    } catch (const std::exception& e) {
+        message = QString::fromUtf8(e.what());
+    }
+    ASSERT_FALSE(message.isEmpty()) << "the run should fail";
+    const int failedAt = message.mid(message.lastIndexOf(QStringLiteral("renglón ")) + 8).toInt();
+    EXPECT_GT(failedAt, 10) << message.toStdString();
+    EXPECT_EQ(state.nRenglon, failedAt);
+    // Every sale row before the failing one, row 10 aside.
+    EXPECT_EQ(tickets().size(), failedAt - 3) << message.toStdString();
+    EXPECT_EQ(lines().size(), tickets().size());
+    state.oLibro.reset();
 }
 
 struct SchemaCase {
