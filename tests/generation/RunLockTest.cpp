@@ -47,7 +47,7 @@ protected:
         if (GetParam() == Engine::SQLite) {
             holder.start(QStringLiteral("bash"),
                          {QStringLiteral("-c"),
-                          QStringLiteral("exec 9>\"$0\"; flock -x 9; exec sleep 600"),
+                          QStringLiteral("exec 9>\"$0\"; flock -x 9; echo held; exec sleep 600"),
                           RunLock::lockFile(databaseFile())});
         } else {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -58,13 +58,19 @@ protected:
                           QStringLiteral("-P"), db->port(), QStringLiteral("-u"), db->user()});
         }
         ASSERT_TRUE(holder.waitForStarted()) << holder.errorString().toStdString();
-        if (GetParam() == Engine::MariaDB) {
-            // The client stays connected and idle, waiting for more input.
-            holder.write(QStringLiteral("SELECT GET_LOCK('%1', 0);\n")
-                             .arg(RunLock::lockName(db->name()))
-                             .toUtf8());
-            holder.waitForBytesWritten();
+        if (GetParam() == Engine::SQLite) {
+            // Not probed with a lock of ours: one taken and let go removes the file the shell
+            // may have opened but not locked yet.
+            while (!holder.canReadLine() && holder.waitForReadyRead(30000)) {
+            }
+            ASSERT_EQ(holder.readLine(), QByteArray("held\n"));
+            return;
         }
+        // The client stays connected and idle, waiting for more input.
+        holder.write(QStringLiteral("SELECT GET_LOCK('%1', 0);\n")
+                         .arg(RunLock::lockName(db->name()))
+                         .toUtf8());
+        holder.waitForBytesWritten();
         for (int attempt = 0; attempt < 300; ++attempt) {
             if (!tryLock().isEmpty())
                 return;
