@@ -216,8 +216,11 @@ std::optional<QByteArray> load(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    // Bounded read: the file may have grown since it was measured.
-    QByteArray bytes = file.read(maxFileSize + 1);
+    // Sized by the measure (a buffer of the largest size would cost every read 16 MB), then
+    // bounded: the file may have grown since it was measured.
+    QByteArray bytes = file.read(info.size() + 1);
+    if (bytes.size() > info.size())
+        bytes += file.read(maxFileSize + 1 - bytes.size());
     if (bytes.size() > maxFileSize)
         throw tooLarge();
     if (file.error() != QFileDevice::NoError)
