@@ -16,9 +16,20 @@ mariadb_start() {
   mariadb_stop "$dir" 2>/dev/null || true
   rm -rf "$dir"
   mkdir -p "$dir/data" "$dir/tmp"
-  mariadb-install-db --no-defaults --user=root --datadir="$dir/data" \
-    --auth-root-authentication-method=socket --skip-test-db --skip-name-resolve \
-    >"$dir/install.log" 2>&1 || { cat "$dir/install.log" >&2; return 1; }
+  # Its own temporary folder: nothing else on the machine can disturb the bootstrap's files.
+  local attempt
+  for attempt in 1 2; do
+    rm -rf "$dir/data" && mkdir -p "$dir/data"
+    if mariadb-install-db --no-defaults --user=root --datadir="$dir/data" --tmpdir="$dir/tmp" \
+         --auth-root-authentication-method=socket --skip-test-db --skip-name-resolve \
+         >"$dir/install.log" 2>&1; then
+      break
+    fi
+    if [ "$attempt" = 2 ]; then
+      cat "$dir/install.log" >&2
+      return 1
+    fi
+  done
   mariadbd --no-defaults --user=root --datadir="$dir/data" --tmpdir="$dir/tmp" \
     --socket="$dir/mysqld.sock" --pid-file="$dir/mysqld.pid" --log-error="$dir/mysqld.err" \
     --bind-address=127.0.0.1 --port="$port" --skip-name-resolve \
