@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 
 namespace generation {
 
@@ -113,16 +114,29 @@ void RunReport::onRow(const RowEvent& event)
     if (!log_.isOpen())
         return;
     line(QStringLiteral("Renglón %1: %2").arg(event.row).arg(outcomeText(event)));
-    if (csv_.isOpen()) {
-        const QString ticket = event.ticket != 0 || event.outcome == RowEvent::Outcome::Written ||
-                                       event.outcome == RowEvent::Outcome::Existed
-                                   ? QString::number(event.ticket)
-                                   : QString();
+    if (csv_.isOpen())
+        rows_.push_back(event);
+}
+
+void RunReport::writeCsv()
+{
+    if (!csv_.isOpen())
+        return;
+    // Stored tickets are told at their commit, after rows read later: the sheet's order is the
+    // one a spreadsheet user expects.
+    std::stable_sort(rows_.begin(), rows_.end(),
+                     [](const RowEvent& a, const RowEvent& b) { return a.row < b.row; });
+    for (const RowEvent& event : rows_) {
+        const bool numbered = event.outcome == RowEvent::Outcome::Written ||
+                              event.outcome == RowEvent::Outcome::Existed;
         csv_.write(QStringLiteral("%1,%2,%3,%4\r\n")
                        .arg(event.row)
-                       .arg(ticket, outcomeCode(event.outcome), money(event.amount))
+                       .arg(numbered ? QString::number(event.ticket) : QString(),
+                            outcomeCode(event.outcome), money(event.amount))
                        .toUtf8());
     }
+    rows_.clear();
+    csv_.close();
 }
 
 void RunReport::end(const Figures& figures)
@@ -132,8 +146,7 @@ void RunReport::end(const Figures& figures)
         return;
     line(QStringLiteral("Fin: ") + summary(figures).replace(u'\n', QStringLiteral("; ")));
     log_.flush();
-    if (csv_.isOpen())
-        csv_.flush();
+    writeCsv();
 }
 
 void RunReport::failure(const QString& message)
@@ -146,8 +159,7 @@ void RunReport::failure(const QString& message)
         .replace(u'\r', u' ');
     line(QStringLiteral("Falla: ") + flat);
     log_.flush();
-    if (csv_.isOpen())
-        csv_.flush();
+    writeCsv();
 }
 
 void RunReport::line(const QString& text)

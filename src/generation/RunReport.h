@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QString>
 #include <optional>
+#include <vector>
 
 namespace generation {
 
@@ -36,11 +37,13 @@ public:
 private:
     void line(const QString& text);
     void rotateIfLarge();
+    void writeCsv();
 
     QString logPath_;
     QString csvPath_;
     QFile log_;
     QFile csv_;
+    std::vector<RowEvent> rows_;
     std::optional<Figures> figures_;
 };
 
