@@ -13,6 +13,20 @@ namespace generation {
 
 using support::Label;
 
+namespace {
+
+// Where the connection settings came from, so the user knows which file to look at.
+QString registryHint()
+{
+    const QString file = support::oRegistro ? support::oRegistro->registryFile() : QString();
+    if (file.isEmpty())
+        return {};
+    return QStringLiteral("\r\nLa conexión se toma de los datos de registro de Vantrel Premium: ") +
+           file;
+}
+
+} // namespace
+
 Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserver* observer,
                        TicketSink* sink)
 {
@@ -21,7 +35,8 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
         const QString reason = support::oBases->UltimoError();
         surface.setCaption(Label::Label1, QString());
         support::oBases->CierraBdD(state.cnBase);
-        throw support::Failure(QStringLiteral("No se pudo abrir la base de datos.\r\n") + reason,
+        throw support::Failure(QStringLiteral("No se pudo abrir la base de datos.\r\n") + reason +
+                                   registryHint(),
                                QStringLiteral("Error"));
     }
     // Held to the end of the run: a second run on this database waits, then gives up.

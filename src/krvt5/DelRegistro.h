@@ -17,6 +17,9 @@ public:
     // Stores the value atomically, in an owner-only file. Fails when no installation was found.
     virtual void GuardaDatosVTW(const QString& name, const QString& value);
 
+    // The file the last BuscarRegistroVTW found, "" when none: for messages.
+    const QString& registryFile() const { return registryFile_; }
+
 protected:
     QString registryFile_;
 };

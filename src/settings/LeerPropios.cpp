@@ -53,7 +53,14 @@ void LeerPropios(const QString& cArchivoIni, const QString& programFolder, QStri
     const QString ticket =
         support::LeerClave(QStringLiteral("Ventas"), QStringLiteral("Ticket inicial"),
                            QStringLiteral("9"), cArchivoIni);
-    nTicket = TicketNumber(ticket);
+    try {
+        nTicket = TicketNumber(ticket);
+    } catch (const support::Failure& failure) {
+        throw support::Failure(failure.message() +
+                               QStringLiteral("\nArchivo de configuración: %1, sección \"Ventas\", "
+                                              "clave \"Ticket inicial\".")
+                                   .arg(cArchivoIni));
+    }
     surface.setCaption(Label::Label3, surface.caption(Label::Label3) +
                                           QStringLiteral("\r\nTicket inicial: ") +
                                           QString::number(nTicket.value()));
