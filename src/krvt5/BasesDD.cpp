@@ -8,11 +8,9 @@
 #include <QCoreApplication>
 #include <QDir>
 
-namespace krvt5
-{
+namespace krvt5 {
 
-namespace
-{
+namespace {
 
 const QLatin1String sqlitePrefix("sqlite:");
 

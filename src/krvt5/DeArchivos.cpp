@@ -2,8 +2,7 @@
 
 #include <QFileInfo>
 
-namespace krvt5
-{
+namespace krvt5 {
 
 bool DeArchivos::HayArchivo(const QString& path)
 {

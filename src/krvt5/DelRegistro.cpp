@@ -6,10 +6,8 @@
 #include <QDir>
 #include <QFileInfo>
 
-namespace krvt5
-{
-namespace
-{
+namespace krvt5 {
+namespace {
 
 const QString registrySection = QStringLiteral("VTW");
 

@@ -10,8 +10,7 @@ class Failure : public std::runtime_error {
 public:
     explicit Failure(const QString& message)
         : std::runtime_error(message.toStdString()), message_(message)
-    {
-    }
+    {}
     const QString& message() const { return message_; }
 
 private:

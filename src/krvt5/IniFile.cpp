@@ -10,10 +10,8 @@
 #include <QStringDecoder>
 #include <array>
 
-namespace krvt5::ini
-{
-namespace
-{
+namespace krvt5::ini {
+namespace {
 
 const QByteArray utf8Bom("\xEF\xBB\xBF");
 

@@ -8,8 +8,7 @@
 // case-sensitive, compared without the spaces and tabs around them. A file is UTF-8 (with or
 // without BOM) when its bytes are valid UTF-8, Windows-1252 otherwise; a write keeps the
 // encoding, the BOM, the line ends and every line it does not touch.
-namespace krvt5::ini
-{
+namespace krvt5::ini {
 
 // Anything larger is not a settings file.
 inline constexpr qint64 maxFileSize = 16 * 1024 * 1024;

@@ -10,10 +10,8 @@
 
 #include <utility>
 
-namespace krvt5
-{
-namespace
-{
+namespace krvt5 {
+namespace {
 
 template <class T> std::unique_ptr<Object> make()
 {

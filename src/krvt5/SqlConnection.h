@@ -12,13 +12,11 @@
 #include <unordered_map>
 #include <vector>
 
-namespace krvt5
-{
+namespace krvt5 {
 
 // A QtSql connection with the statements it has prepared and the columns of the tables it has
 // used, so that a query repeated once per ticket costs one execution and no schema lookup.
-class SqlConnection : public Connection
-{
+class SqlConnection : public Connection {
 public:
     struct MySqlTarget {
         QString host;

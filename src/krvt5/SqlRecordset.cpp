@@ -8,11 +8,9 @@
 #include <charconv>
 #include <cmath>
 
-namespace krvt5
-{
+namespace krvt5 {
 
-namespace
-{
+namespace {
 
 // The shortest text that reads back as the same number, without exponent, so a DECIMAL column
 // receives exactly the digits the value shows (131072.01, not 131072.0100000000093).
@@ -36,8 +34,7 @@ std::shared_ptr<SqlRecordset> SqlRecordset::open(std::shared_ptr<SqlConnection> 
 SqlRecordset::SqlRecordset(std::shared_ptr<SqlConnection> connection, QString table,
                            std::vector<QSqlRecord> rows)
     : connection_(std::move(connection)), table_(std::move(table)), rows_(std::move(rows))
-{
-}
+{}
 
 SqlConnection& SqlRecordset::connection() const
 {

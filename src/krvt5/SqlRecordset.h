@@ -6,16 +6,14 @@
 #include <QStringList>
 #include <vector>
 
-namespace krvt5
-{
+namespace krvt5 {
 
 class SqlConnection;
 struct TableExpression;
 
 // The rows of one table expression, read at once (the POS asks for one row at a time), and a
 // new record being filled for Update.
-class SqlRecordset : public Recordset
-{
+class SqlRecordset : public Recordset {
 public:
     // Runs the expression on the connection; Failure when the table or a column is missing.
     static std::shared_ptr<SqlRecordset> open(std::shared_ptr<SqlConnection> connection,

@@ -2,11 +2,9 @@
 
 #include "krvt5/Failure.h"
 
-namespace krvt5
-{
+namespace krvt5 {
 
-namespace
-{
+namespace {
 
 bool isIdentifierStart(QChar c)
 {
@@ -27,8 +25,7 @@ bool isKeyword(const QString& word)
     return false;
 }
 
-class Parser
-{
+class Parser {
 public:
     explicit Parser(const QString& text) : text_(text) {}
 

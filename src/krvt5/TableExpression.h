@@ -4,8 +4,7 @@
 #include <optional>
 #include <vector>
 
-namespace krvt5
-{
+namespace krvt5 {
 
 // The table expression AbrirTabla accepts, parsed strictly:
 //   <table> [WHERE <column>=<integer> [AND <column>=<integer>]...] [LIMIT <count>]

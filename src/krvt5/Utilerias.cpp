@@ -5,17 +5,14 @@
 #include <QByteArray>
 #include <QStringDecoder>
 
-namespace krvt5
-{
-namespace
-{
+namespace krvt5 {
+namespace {
 
 constexpr auto base64Options = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
 
 // A fixed keystream: the scramble keeps credentials from being read at a glance, it is not
 // encryption.
-class KeyStream
-{
+class KeyStream {
 public:
     unsigned char next()
     {

@@ -3,8 +3,7 @@
 #include <QFile>
 #include <gtest/gtest.h>
 
-namespace testsupport
-{
+namespace testsupport {
 
 void writeFile(const QString& path, const QByteArray& bytes)
 {

@@ -5,8 +5,7 @@
 #include <QStringList>
 #include <vector>
 
-namespace testsupport
-{
+namespace testsupport {
 
 void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);

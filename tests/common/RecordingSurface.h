@@ -7,13 +7,11 @@
 #include <deque>
 #include <vector>
 
-namespace testsupport
-{
+namespace testsupport {
 
 // A window surface for tests: answers message boxes from a queue (the default button when the
 // queue is empty) and records everything done to it, in order.
-class RecordingSurface : public support::Surface
-{
+class RecordingSurface : public support::Surface {
 public:
     std::deque<support::Answer> answers;
     std::vector<support::Message> messages;

@@ -7,11 +7,9 @@
 #include <QSqlRecord>
 #include <atomic>
 
-namespace testsupport
-{
+namespace testsupport {
 
-namespace
-{
+namespace {
 
 QString env(const char* name)
 {

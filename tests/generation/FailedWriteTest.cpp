@@ -3,17 +3,14 @@
 
 using namespace testsupport;
 
-namespace
-{
+namespace {
 
 // Forwards to a real recordset and fails at the N-th Update counted over the whole run.
-class FailingRecordset : public krvt5::Recordset
-{
+class FailingRecordset : public krvt5::Recordset {
 public:
     FailingRecordset(krvt5::RecordsetRef inner, int& updates, int failAt)
         : inner_(std::move(inner)), updates_(updates), failAt_(failAt)
-    {
-    }
+    {}
     QString table() const override { return inner_->table(); }
     bool EOF_() const override { return inner_->EOF_(); }
     void MoveNext() override { inner_->MoveNext(); }
@@ -34,8 +31,7 @@ private:
     int failAt_;
 };
 
-class FailingBases : public krvt5::BasesDD
-{
+class FailingBases : public krvt5::BasesDD {
 public:
     explicit FailingBases(int failAt) : failAt_(failAt) {}
     bool AbrirTabla(krvt5::RecordsetRef& rs, krvt5::ConnectionRef& cn,
@@ -57,8 +53,7 @@ struct FailurePoint {
     int failAt; // the Update that fails: odd ones store headers, even ones lines
 };
 
-class FailedWriteTest : public ScanFixture
-{
+class FailedWriteTest : public ScanFixture {
 protected:
     std::vector<QStringList> workbook()
     {

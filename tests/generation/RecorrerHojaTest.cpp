@@ -5,12 +5,9 @@
 
 using namespace testsupport;
 
-namespace
-{
+namespace {
 
-class RecorrerHojaTest : public ScanFixture
-{
-};
+class RecorrerHojaTest : public ScanFixture {};
 
 TEST_P(RecorrerHojaTest, WritesOneWholeTicketPerSaleRow)
 {

@@ -9,8 +9,7 @@ using support::Buttons;
 using support::Icon;
 using support::Message;
 
-namespace
-{
+namespace {
 
 const Message kAsk{QStringLiteral("Proceder"),
                    QStringLiteral("¿Desea proceder a generar los tickets?"), Icon::Question,
@@ -19,8 +18,7 @@ const Message kEnd{QStringLiteral("Fin"), QStringLiteral("Proceso terminado"), I
                    Buttons::Ok, Answer::Ok};
 
 // The run needs what start-up leaves: the support objects with their connection properties.
-class RunControlTest : public ScanFixture
-{
+class RunControlTest : public ScanFixture {
 protected:
     void SetUp() override
     {

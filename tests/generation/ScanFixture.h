@@ -10,8 +10,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-namespace testsupport
-{
+namespace testsupport {
 
 // A sale row: marker in B, date in D, amount in E, description in H.
 inline QStringList sale(const QString& marker, const QString& amount,
@@ -28,8 +27,7 @@ inline QStringList emptyRow()
 
 // The support objects, an open connection to a fresh database on one engine, a started
 // spreadsheet application and a workbook path, as the run hands them to the scan.
-class ScanFixture : public testing::TestWithParam<Engine>
-{
+class ScanFixture : public testing::TestWithParam<Engine> {
 protected:
     void SetUp() override
     {

@@ -3,8 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
+namespace {
 
 TEST(CrearObjeto, CreatesEachClassByItsName)
 {

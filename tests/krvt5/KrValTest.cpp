@@ -5,8 +5,7 @@
 #include <gtest/gtest.h>
 #include <limits>
 
-namespace
-{
+namespace {
 
 struct KrValCase {
     const char* name;
@@ -14,9 +13,7 @@ struct KrValCase {
     double expected;
 };
 
-class KrVal : public testing::TestWithParam<KrValCase>
-{
-};
+class KrVal : public testing::TestWithParam<KrValCase> {};
 
 TEST_P(KrVal, GivesTheNumber)
 {

@@ -3,12 +3,9 @@
 
 #include <gtest/gtest.h>
 
-namespace
-{
+namespace {
 
-class Scramble : public testing::TestWithParam<QString>
-{
-};
+class Scramble : public testing::TestWithParam<QString> {};
 
 TEST_P(Scramble, RoundTripsAsIniSafeAscii)
 {

@@ -10,11 +10,9 @@
 
 using namespace testsupport;
 
-namespace
-{
+namespace {
 
-class LeerPropiosTest : public testing::Test
-{
+class LeerPropiosTest : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -88,9 +86,7 @@ struct TicketCase {
     std::int32_t expected;
 };
 
-class TicketNumberTest : public LeerPropiosTest, public testing::WithParamInterface<TicketCase>
-{
-};
+class TicketNumberTest : public LeerPropiosTest, public testing::WithParamInterface<TicketCase> {};
 
 TEST_P(TicketNumberTest, RoundsHalfToEven)
 {
@@ -112,8 +108,7 @@ TEST_F(LeerPropiosTest, TicketNumbersOutsideThirtyTwoBitsAreAnOverflow)
 }
 
 // A settings store that accepts writes and keeps nothing.
-class ForgetfulLib : public krvt5::libKRCM
-{
+class ForgetfulLib : public krvt5::libKRCM {
 public:
     QString LeeIni(const QString&, const QString&, const QString&) override { return {}; }
     void EscribeIni(const QString&, const QString&, const QString&, const QString&) override {}

@@ -10,11 +10,9 @@
 
 using namespace testsupport;
 
-namespace
-{
+namespace {
 
-class InicializarComunTest : public testing::Test
-{
+class InicializarComunTest : public testing::Test {
 protected:
     void SetUp() override
     {
@@ -80,9 +78,7 @@ struct SeedCase {
     const char* storedServer;
 };
 
-class SeedingTest : public InicializarComunTest, public testing::WithParamInterface<SeedCase>
-{
-};
+class SeedingTest : public InicializarComunTest, public testing::WithParamInterface<SeedCase> {};
 
 TEST_P(SeedingTest, FillsMissingValuesAndReadsThemBack)
 {
