@@ -1,6 +1,7 @@
 #include "generation/BulkSink.h"
 
 #include "generation/ExistingTickets.h"
+#include "krvt5/SqlError.h"
 #include "support/Failure.h"
 #include "support/modComun.h"
 
@@ -29,15 +30,6 @@ namespace {
 
 // MySQL takes at most 65,535 markers in one statement, and a line binds six values.
 constexpr int kMaxRowsPerStatement = 7000;
-
-QString errorText(const QSqlError& error)
-{
-    QString text = error.databaseText().trimmed();
-    const QString driver = error.driverText().trimmed();
-    if (!driver.isEmpty() && !text.contains(driver))
-        text = text.isEmpty() ? driver : QStringLiteral("%1 (%2)").arg(text, driver);
-    return text.isEmpty() ? QStringLiteral("error desconocido") : text;
-}
 
 // The shortest text that reads back as the same number, without exponent: a DECIMAL column
 // receives exactly the digits the amount shows, as on the row-by-row path.
@@ -175,7 +167,7 @@ QStringList TicketStore::columnsOf(const QString& table, const QStringList& fiel
     QSqlQuery probe(db_);
     if (!probe.exec(QStringLiteral("SELECT * FROM %1 WHERE 1=0")
                         .arg(quoted(table, QSqlDriver::TableName)))) {
-        const QString reason = errorText(probe.lastError());
+        const QString reason = krvt5::SqlErrorText(probe.lastError());
         if (!db_.tables().contains(table))
             throw support::Failure(QStringLiteral("No existe la tabla \"%1\" en la base de datos "
                                                   "(%2).")
@@ -228,10 +220,10 @@ QSqlQuery& TicketStore::insert(Table table, int rows)
     auto query = std::make_unique<QSqlQuery>(db_);
     query->setForwardOnly(true);
     if (!query->prepare(statement))
-        throw support::Failure(
-            QStringLiteral("No se pudo preparar la escritura en la tabla "
-                           "\"%1\" de la base de datos (%2): %3")
-                .arg(tableName(table), connection_.describe(), errorText(query->lastError())));
+        throw support::Failure(QStringLiteral("No se pudo preparar la escritura en la tabla "
+                                              "\"%1\" de la base de datos (%2): %3")
+                                   .arg(tableName(table), connection_.describe(),
+                                        krvt5::SqlErrorText(query->lastError())));
     return *cache.emplace(rows, std::move(query)).first->second;
 }
 
@@ -261,10 +253,10 @@ void TicketStore::bindLine(QSqlQuery& query, int row, const Ticket& ticket, cons
 void TicketStore::run(QSqlQuery& query, Table table)
 {
     if (!query.exec())
-        throw support::Failure(
-            QStringLiteral("No se pudo guardar el registro en la tabla \"%1\" "
-                           "de la base de datos (%2): %3")
-                .arg(tableName(table), connection_.describe(), errorText(query.lastError())));
+        throw support::Failure(QStringLiteral("No se pudo guardar el registro en la tabla \"%1\" "
+                                              "de la base de datos (%2): %3")
+                                   .arg(tableName(table), connection_.describe(),
+                                        krvt5::SqlErrorText(query.lastError())));
 }
 
 QVariant TicketStore::keyOf(QSqlQuery& query, const Ticket& ticket) const
@@ -341,10 +333,10 @@ public:
         if (!readBack_.prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 BETWEEN ? AND ? "
                                               "AND %1 >= ?")
                                    .arg(id, venta, quoted(tickets_, QSqlDriver::TableName))))
-            throw support::Failure(
-                QStringLiteral("No se pudo preparar la lectura de las claves "
-                               "de la tabla \"%1\" (%2): %3")
-                    .arg(tickets_, connection_.describe(), errorText(readBack_.lastError())));
+            throw support::Failure(QStringLiteral("No se pudo preparar la lectura de las claves "
+                                                  "de la tabla \"%1\" (%2): %3")
+                                       .arg(tickets_, connection_.describe(),
+                                            krvt5::SqlErrorText(readBack_.lastError())));
     }
 
     void insertBatch(std::span<const Ticket> batch) override
@@ -380,11 +372,11 @@ public:
         readBack_.bindValue(1, high->venta);
         readBack_.bindValue(2, firstId);
         if (!readBack_.exec())
-            throw support::Failure(
-                QStringLiteral("No se pudieron leer las claves de los "
-                               "tickets recién guardados en la tabla \"%1\" "
-                               "(%2): %3")
-                    .arg(tickets_, connection_.describe(), errorText(readBack_.lastError())));
+            throw support::Failure(QStringLiteral("No se pudieron leer las claves de los "
+                                                  "tickets recién guardados en la tabla \"%1\" "
+                                                  "(%2): %3")
+                                       .arg(tickets_, connection_.describe(),
+                                            krvt5::SqlErrorText(readBack_.lastError())));
         std::size_t found = 0;
         while (readBack_.next()) {
             const auto it = place.find(readBack_.value(1).toInt());
@@ -773,8 +765,9 @@ void BulkSink::checkConnection()
         return;
     QSqlQuery ping(connection.database());
     if (!ping.exec(QStringLiteral("SELECT 1")))
-        throw support::Failure(QStringLiteral("Se perdió la conexión con la base de datos (%1): %2")
-                                   .arg(connection.describe(), errorText(ping.lastError())));
+        throw support::Failure(
+            QStringLiteral("Se perdió la conexión con la base de datos (%1): %2")
+                .arg(connection.describe(), krvt5::SqlErrorText(ping.lastError())));
 }
 
 void BulkSink::finish()

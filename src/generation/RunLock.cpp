@@ -1,5 +1,6 @@
 #include "generation/RunLock.h"
 
+#include "krvt5/SqlError.h"
 #include "support/Failure.h"
 
 #include <QCryptographicHash>
@@ -23,12 +24,6 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kPollInterval{50};
 constexpr qsizetype kMaxLockName = 64;
 const QString kLockPrefix = QStringLiteral("generar-tickets:");
-
-QString errorText(const QSqlError& error)
-{
-    const QString text = error.text().trimmed();
-    return text.isEmpty() ? QStringLiteral("error desconocido") : text;
-}
 
 QString systemError(int error)
 {
@@ -92,11 +87,11 @@ void RunLock::lockServer(const QString& database, std::chrono::milliseconds wait
                 .arg(database, connection_->describe(), reason));
     };
     if (!query.prepare(QStringLiteral("SELECT GET_LOCK(?, ?)")))
-        throw fail(errorText(query.lastError()));
+        throw fail(krvt5::SqlErrorText(query.lastError()));
     query.addBindValue(name);
     query.addBindValue(std::chrono::duration<double>(wait).count());
     if (!query.exec() || !query.next())
-        throw fail(errorText(query.lastError()));
+        throw fail(krvt5::SqlErrorText(query.lastError()));
     const QVariant taken = query.value(0);
     if (taken.isNull())
         throw fail(QStringLiteral("el servidor no concedió el bloqueo \"%1\"").arg(name));

@@ -1,6 +1,7 @@
 #include "krvt5/SqlConnection.h"
 
 #include "krvt5/Failure.h"
+#include "krvt5/SqlError.h"
 
 #include <QFileInfo>
 #include <QSqlDriver>
@@ -18,15 +19,6 @@ QString uniqueConnectionName()
     return QStringLiteral("krvt5-%1").arg(++counter);
 }
 
-QString errorText(const QSqlError& error)
-{
-    QString text = error.databaseText().trimmed();
-    const QString driver = error.driverText().trimmed();
-    if (!driver.isEmpty() && !text.contains(driver))
-        text = text.isEmpty() ? driver : QStringLiteral("%1 (%2)").arg(text, driver);
-    return text.isEmpty() ? QStringLiteral("error desconocido") : text;
-}
-
 bool isMissingTable(const QString& driver, const QSqlError& error)
 {
     if (driver == QLatin1String("QMYSQL"))
@@ -35,6 +27,15 @@ bool isMissingTable(const QString& driver, const QSqlError& error)
 }
 
 } // namespace
+
+QString SqlErrorText(const QSqlError& error)
+{
+    QString text = error.databaseText().trimmed();
+    const QString driver = error.driverText().trimmed();
+    if (!driver.isEmpty() && !text.contains(driver))
+        text = text.isEmpty() ? driver : QStringLiteral("%1 (%2)").arg(text, driver);
+    return text.isEmpty() ? QStringLiteral("error desconocido") : text;
+}
 
 SqlConnection::SqlConnection(const QString& driver, QString databaseName, QString description)
     : connectionName_(uniqueConnectionName()), driverName_(driver),
@@ -73,10 +74,10 @@ std::shared_ptr<SqlConnection> SqlConnection::openMySql(const MySqlTarget& targe
         "MYSQL_OPT_CONNECT_TIMEOUT=10;MYSQL_OPT_READ_TIMEOUT=60;MYSQL_OPT_WRITE_TIMEOUT=60"));
     // open(user, password) hands the password to the driver without keeping it.
     if (!db.open(target.user, target.password))
-        throw fail(errorText(db.lastError()));
+        throw fail(SqlErrorText(db.lastError()));
     QSqlQuery names(db);
     if (!names.exec(QStringLiteral("SET NAMES utf8mb4")))
-        throw fail(errorText(names.lastError()));
+        throw fail(SqlErrorText(names.lastError()));
     return connection;
 }
 
@@ -104,11 +105,11 @@ std::shared_ptr<SqlConnection> SqlConnection::openSqlite(const QString& file,
                        QStringLiteral("?mode=rw"));
     db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db.open())
-        throw fail(errorText(db.lastError()));
+        throw fail(SqlErrorText(db.lastError()));
     // SQLite reads the file lazily: make sure now that it is a database.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
-        throw fail(errorText(probe.lastError()));
+        throw fail(SqlErrorText(probe.lastError()));
     return connection;
 }
 
@@ -144,7 +145,7 @@ void SqlConnection::BeginTrans()
     if (!db_.transaction())
         throw Failure(QStringLiteral("No se pudo iniciar una transacción en la base de datos "
                                      "\"%1\" (%2): %3")
-                          .arg(databaseName_, description_, errorText(db_.lastError())));
+                          .arg(databaseName_, description_, SqlErrorText(db_.lastError())));
     inTransaction_ = true;
     lastInsertIdBeforeTransaction_ = lastInsertId_;
     lastIdByTableBeforeTransaction_ = lastIdByTable_;
@@ -160,7 +161,7 @@ void SqlConnection::CommitTrans()
     if (!db_.commit())
         throw Failure(QStringLiteral("No se pudo confirmar la transacción en la base de datos "
                                      "\"%1\" (%2): %3")
-                          .arg(databaseName_, description_, errorText(db_.lastError())));
+                          .arg(databaseName_, description_, SqlErrorText(db_.lastError())));
     inTransaction_ = false;
 }
 
@@ -172,7 +173,7 @@ void SqlConnection::RollbackTrans()
                                      "datos \"%1\" (%2).")
                           .arg(databaseName_, description_));
     if (!db_.rollback()) {
-        const QString reason = errorText(db_.lastError());
+        const QString reason = SqlErrorText(db_.lastError());
         // A lost connection took its transaction with it: what follows must report the lost
         // connection, not a transaction still open. One that still answers keeps the
         // transaction, since a new BEGIN would commit it.
@@ -213,9 +214,10 @@ const QStringList& SqlConnection::columns(const QString& table)
             throw Failure(QStringLiteral("No existe la tabla \"%1\" en la base de datos \"%2\" "
                                          "(%3).")
                               .arg(table, databaseName_, description_));
-        throw Failure(QStringLiteral("No se pudo leer la tabla \"%1\" de la base de datos "
-                                     "\"%2\" (%3): %4")
-                          .arg(table, databaseName_, description_, errorText(probe.lastError())));
+        throw Failure(
+            QStringLiteral("No se pudo leer la tabla \"%1\" de la base de datos "
+                           "\"%2\" (%3): %4")
+                .arg(table, databaseName_, description_, SqlErrorText(probe.lastError())));
     }
     const QSqlRecord record = probe.record();
     QStringList names;
@@ -252,9 +254,10 @@ QSqlQuery& SqlConnection::prepared(const QString& key, const QString& table,
     // DECIMAL comes back as its exact text, never through a double.
     query->setNumericalPrecisionPolicy(QSql::HighPrecision);
     if (!query->prepare(statement))
-        throw Failure(QStringLiteral("No se pudo preparar la consulta sobre la tabla \"%1\" de "
-                                     "la base de datos \"%2\" (%3): %4")
-                          .arg(table, databaseName_, description_, errorText(query->lastError())));
+        throw Failure(
+            QStringLiteral("No se pudo preparar la consulta sobre la tabla \"%1\" de "
+                           "la base de datos \"%2\" (%3): %4")
+                .arg(table, databaseName_, description_, SqlErrorText(query->lastError())));
     return *statements_.emplace(key, std::move(query)).first->second;
 }
 
@@ -281,7 +284,7 @@ std::vector<QSqlRecord> SqlConnection::select(const TableExpression& expression)
     for (std::size_t i = 0; i < expression.where.size(); ++i)
         query.bindValue(int(i), QVariant::fromValue<qlonglong>(expression.where[i].value));
     const auto failure = [&] {
-        const QString reason = errorText(query.lastError());
+        const QString reason = SqlErrorText(query.lastError());
         query.finish();
         return Failure(QStringLiteral("No se pudo leer la tabla \"%1\" de la base de datos \"%2\" "
                                       "(%3): %4")
@@ -318,9 +321,10 @@ QVariant SqlConnection::insert(const QString& table, const QStringList& columns,
     for (std::size_t i = 0; i < values.size(); ++i)
         query.bindValue(int(i), values[i]);
     if (!query.exec())
-        throw Failure(QStringLiteral("No se pudo guardar el registro en la tabla \"%1\" de la base "
-                                     "de datos \"%2\" (%3): %4")
-                          .arg(table, databaseName_, description_, errorText(query.lastError())));
+        throw Failure(
+            QStringLiteral("No se pudo guardar el registro en la tabla \"%1\" de la base "
+                           "de datos \"%2\" (%3): %4")
+                .arg(table, databaseName_, description_, SqlErrorText(query.lastError())));
     const QVariant id = query.lastInsertId();
     query.finish();
     lastInsertId_ = id;
