@@ -71,8 +71,12 @@ protected:
                          .arg(RunLock::lockName(db->name()))
                          .toUtf8());
         holder.waitForBytesWritten();
-        for (int attempt = 0; attempt < 300; ++attempt) {
-            if (!tryLock().isEmpty())
+        // Asked of the server, not probed with a lock of ours: a probe that takes the free lock
+        // for a moment makes the client's GET_LOCK(…, 0) fail, and it never holds it.
+        for (int attempt = 0; attempt < 600; ++attempt) {
+            const auto used = db->rows(QStringLiteral("SELECT IS_USED_LOCK('%1') IS NOT NULL")
+                                           .arg(RunLock::lockName(db->name())));
+            if (!used.empty() && used[0].value(0) == QLatin1String("1"))
                 return;
             QThread::msleep(50);
         }
