@@ -1,38 +1,18 @@
+#include "cli/RunProgram.h"
 #include "common/Files.h"
 #include "common/Installation.h"
 
 #include <QFile>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
 
 namespace {
 
-struct Outcome {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
 QStringList sale(const QString& marker, const QString& amount, const QString& date,
                  const QString& descrip = QStringLiteral("venta"))
 {
     return {QString(), marker, QString(), date, amount, QString(), QString(), descrip};
-}
-
-Outcome run(const QString& executable, const QStringList& arguments)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8")); // day-first dates
-    env.remove(QStringLiteral("DISPLAY"));
-    process.setProcessEnvironment(env);
-    process.start(executable, arguments);
-    if (!process.waitForFinished(60000))
-        ADD_FAILURE() << "the program did not end";
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
 }
 
 // The program copied into a prepared program folder, so that its folder is the test's.
@@ -46,7 +26,10 @@ protected:
         ASSERT_TRUE(QFile::copy(QStringLiteral(GT_EXECUTABLE), place->executable()));
     }
 
-    Outcome start(const QStringList& arguments) { return run(place->executable(), arguments); }
+    ProgramRun start(const QStringList& arguments)
+    {
+        return runProgram(place->executable(), arguments);
+    }
     std::size_t tickets() { return db->rows(QStringLiteral("SELECT Id FROM tickets")).size(); }
 
     std::unique_ptr<TestDatabase> db;
@@ -62,7 +45,7 @@ TEST_P(CommandLineTest, ProcederWritesPrintsTheFiguresAndARerunWritesNothing)
          sale(QStringLiteral("V"), QStringLiteral("0"), QStringLiteral("01/12/2026")),
          sale(QStringLiteral("V"), QStringLiteral("4.75"), QStringLiteral("02/12/2026"))});
     const QString informe = place->programFolder() + QStringLiteral("/informe.csv");
-    Outcome first = start({QStringLiteral("--proceder"), QStringLiteral("--informe"), informe});
+    ProgramRun first = start({QStringLiteral("--proceder"), QStringLiteral("--informe"), informe});
     ASSERT_EQ(first.status, 0) << first.err.toStdString();
     EXPECT_TRUE(first.out.contains(QStringLiteral("Proceso terminado")));
     for (const char* figure :
@@ -78,7 +61,7 @@ TEST_P(CommandLineTest, ProcederWritesPrintsTheFiguresAndARerunWritesNothing)
                                             "4,,importe no positivo,0.00\r\n"
                                             "5,701,escrito,4.75\r\n"));
 
-    Outcome again = start({QStringLiteral("--proceder")});
+    ProgramRun again = start({QStringLiteral("--proceder")});
     ASSERT_EQ(again.status, 0) << again.err.toStdString();
     EXPECT_TRUE(again.out.contains(QStringLiteral("Tickets escritos: 0")));
     EXPECT_TRUE(again.out.contains(QStringLiteral("Números que ya existían: 2")));
@@ -103,7 +86,7 @@ TEST_P(CommandLineTest, SimularReportsWithoutWritingAndCatchesAMonthFirstDateCol
          sale(QStringLiteral("V"), QStringLiteral("1"), QStringLiteral("12/01/2026")),
          sale(QStringLiteral("V"), QStringLiteral("2"), QStringLiteral("12/02/2026")),
          sale(QStringLiteral("V"), QStringLiteral("3"), QStringLiteral("12/03/2026"))});
-    Outcome fine = start({QStringLiteral("--simular")});
+    ProgramRun fine = start({QStringLiteral("--simular")});
     EXPECT_EQ(fine.status, 0) << fine.err.toStdString();
     EXPECT_TRUE(fine.out.contains(QStringLiteral("Tickets que se escribirían: 2")))
         << fine.out.toStdString();
@@ -114,7 +97,7 @@ TEST_P(CommandLineTest, SimularReportsWithoutWritingAndCatchesAMonthFirstDateCol
         {{},
          sale(QStringLiteral("V"), QStringLiteral("1"), QStringLiteral("12/01/2026")),
          sale(QStringLiteral("V"), QStringLiteral("2"), QStringLiteral("12/25/2026"))});
-    Outcome swapped = start({QStringLiteral("--simular")});
+    ProgramRun swapped = start({QStringLiteral("--simular")});
     EXPECT_EQ(swapped.status, 1);
     EXPECT_TRUE(swapped.err.contains(QStringLiteral("mes/día/año"))) << swapped.err.toStdString();
     EXPECT_TRUE(swapped.err.contains(QStringLiteral("Renglón 3"))) << swapped.err.toStdString();
@@ -123,7 +106,7 @@ TEST_P(CommandLineTest, SimularReportsWithoutWritingAndCatchesAMonthFirstDateCol
 
 TEST_P(CommandLineTest, ExitStatusesTellWhatWentWrong)
 {
-    Outcome missing = start({QStringLiteral("--proceder")});
+    ProgramRun missing = start({QStringLiteral("--proceder")});
     EXPECT_EQ(missing.status, 2);
     EXPECT_TRUE(
         missing.err.contains(QStringLiteral("No existe el archivo:\n") + place->workbook()));
@@ -131,13 +114,13 @@ TEST_P(CommandLineTest, ExitStatusesTellWhatWentWrong)
     place->writeWorkbook(
         {{}, sale(QStringLiteral("V"), QStringLiteral("1"), QStringLiteral("1/1/2026"))});
     place->writeSettings(QStringLiteral("no_hay_tal_base"), place->workbook(), QStringLiteral("1"));
-    Outcome noDatabase = start({QStringLiteral("--proceder")});
+    ProgramRun noDatabase = start({QStringLiteral("--proceder")});
     EXPECT_EQ(noDatabase.status, 1);
     EXPECT_TRUE(noDatabase.err.contains(QStringLiteral("no_hay_tal_base")))
         << noDatabase.err.toStdString();
 
     writeFile(place->settingsFile(), "[Conexión]\nRuta de Vantrel Premium=/no/existe\n");
-    Outcome wrongPath = start({QStringLiteral("--proceder")});
+    ProgramRun wrongPath = start({QStringLiteral("--proceder")});
     EXPECT_EQ(wrongPath.status, 2);
     EXPECT_TRUE(wrongPath.err.contains(QStringLiteral("Ruta indicada e incorrecta: /no/existe")));
     EXPECT_EQ(tickets(), 0u);
@@ -148,16 +131,16 @@ INSTANTIATE_TEST_SUITE_P(Engines, CommandLineTest, testing::ValuesIn(engines()),
 TEST(CommandLineOptions, VersionHelpAndUsageErrors)
 {
     const QString exe = QStringLiteral(GT_EXECUTABLE);
-    Outcome version = run(exe, {QStringLiteral("--version")});
+    ProgramRun version = runProgram(exe, {QStringLiteral("--version")});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, QStringLiteral("generar-tickets 2.00\n"));
-    Outcome help = run(exe, {QStringLiteral("--help")});
+    ProgramRun help = runProgram(exe, {QStringLiteral("--help")});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("--simular")));
     for (const QStringList& bad :
          {QStringList{QStringLiteral("--borrar")}, QStringList{QStringLiteral("--informe")},
           QStringList{QStringLiteral("--proceder"), QStringLiteral("--simular")}}) {
-        Outcome usage = run(exe, bad);
+        ProgramRun usage = runProgram(exe, bad);
         EXPECT_EQ(usage.status, 2) << bad.join(u' ').toStdString();
         EXPECT_FALSE(usage.err.isEmpty());
     }

@@ -1,3 +1,4 @@
+#include "cli/RunProgram.h"
 #include "common/Files.h"
 #include "common/Installation.h"
 
@@ -62,14 +63,9 @@ TEST_P(ConcurrentRunTest, ARunWhileAnotherHoldsTheDatabaseWritesNothingAndSaysWh
     holdTheDatabase();
     if (HasFatalFailure())
         return;
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    process.setProcessEnvironment(env);
-    process.start(place->executable(), {QStringLiteral("--proceder")});
-    ASSERT_TRUE(process.waitForFinished(60000));
-    const QString err = QString::fromUtf8(process.readAllStandardError());
-    EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
+    const ProgramRun second = runProgram(place->executable(), {QStringLiteral("--proceder")});
+    const QString& err = second.err;
+    EXPECT_EQ(second.status, 1) << err.toStdString();
     EXPECT_TRUE(err.contains(QStringLiteral("Otra ejecución de generar-tickets está usando la "
                                             "base de datos \"%1\"")
                                  .arg(db->name())))

@@ -1,3 +1,4 @@
+#include "cli/RunProgram.h"
 #include "common/Files.h"
 #include "common/Installation.h"
 #include "krvt5/Utilerias.h"
@@ -5,7 +6,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QProcess>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -14,25 +14,6 @@ using namespace testsupport;
 // behind: terminal output, messages, the run report, the per-row report.
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-Outcome run(const QString& executable, const QStringList& arguments)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    env.remove(QStringLiteral("DISPLAY"));
-    process.setProcessEnvironment(env);
-    process.start(executable, arguments);
-    if (!process.waitForFinished(60000))
-        ADD_FAILURE() << "the program did not end";
-    return {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
-}
 
 TEST(Credentials, ThePasswordIsInNoOutputNoMessageAndNoReport)
 {
@@ -73,9 +54,9 @@ TEST(Credentials, ThePasswordIsInNoOutputNoMessageAndNoReport)
                       "\r\nMySQLPuerto=" + db.port().toUtf8() +
                       "\r\nMySQLUsuario=" + scramble.Encripta(db.user()).toUtf8() +
                       "\r\nMySQLPassword=" + scramble.Encripta(attempt.password).toUtf8() + "\r\n");
-        const Outcome outcome = run(place.executable(), attempt.arguments);
+        const ProgramRun outcome = runProgram(place.executable(), attempt.arguments);
         EXPECT_EQ(outcome.status, attempt.status) << outcome.err.toStdString();
-        everything += outcome.out + outcome.err;
+        everything += (outcome.out + outcome.err).toUtf8();
     }
     // Whatever the program left in its folder: the run report, the per-row report, settings.
     QDirIterator files(place.programFolder(), QDir::Files);

@@ -1,9 +1,9 @@
+#include "cli/RunProgram.h"
 #include "common/Files.h"
 #include "common/Installation.h"
 #include "spreadsheet/SheetFiles.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -14,26 +14,6 @@ using namespace testsupport;
 // that names the file (and the row where there is one) and writes nothing.
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Outcome run(const QString& executable, const QStringList& arguments)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    env.remove(QStringLiteral("DISPLAY"));
-    process.setProcessEnvironment(env);
-    process.start(executable, arguments);
-    if (!process.waitForFinished(120000))
-        ADD_FAILURE() << "the program did not end";
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
-}
 
 QByteArray garbage(int size)
 {
@@ -240,7 +220,7 @@ TEST_P(HostileInputTest, EachDamagedFileIsNamedInASpanishFailureAndNothingIsWrit
                               : c.place == Place::Settings ? place->settingsFile()
                                                            : db->name();
 
-        const Outcome outcome = run(place->executable(), {QStringLiteral("--proceder")});
+        const ProgramRun outcome = runProgram(place->executable(), {QStringLiteral("--proceder")});
         EXPECT_EQ(outcome.status, c.status) << outcome.err.toStdString();
         EXPECT_TRUE(outcome.err.contains(named)) << outcome.err.toStdString();
         for (const char* words : c.said) {
@@ -257,7 +237,7 @@ TEST_P(HostileInputTest, TextThatIsNotUtf8IsReadAsWindows1252)
 {
     place->writeWorkbook({});
     writeFile(place->workbook(), saleCsv(",V,,08/12/2026,11,,,caf\xE9 a\xF1o\r\n"));
-    const Outcome outcome = run(place->executable(), {QStringLiteral("--proceder")});
+    const ProgramRun outcome = runProgram(place->executable(), {QStringLiteral("--proceder")});
     EXPECT_EQ(outcome.status, 0) << outcome.err.toStdString();
     const auto lines = db->rows(QStringLiteral("SELECT Descrip FROM ticketsdetalle ORDER BY Id"));
     ASSERT_EQ(lines.size(), 2u);
@@ -269,7 +249,7 @@ TEST_P(HostileInputTest, AFirstTicketBeyondTheNumbersIsRefusedBeforeAnythingIsRe
     place->writeWorkbook({});
     writeFile(place->workbook(), saleCsv({}));
     place->writeSettings(db->name(), place->workbook(), QStringLiteral("1e30"));
-    const Outcome outcome = run(place->executable(), {QStringLiteral("--proceder")});
+    const ProgramRun outcome = runProgram(place->executable(), {QStringLiteral("--proceder")});
     EXPECT_EQ(outcome.status, 1);
     EXPECT_TRUE(outcome.err.contains(QStringLiteral("\"1e30\""))) << outcome.err.toStdString();
     EXPECT_EQ(rows("tickets"), 0u);
