@@ -38,6 +38,7 @@
 #include <map>
 #include <optional>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -356,7 +357,8 @@ int runLimit(const CaseArgs& a)
 
 struct Result {
     double seconds = 0;
-    double cpu = 0; // this process's own: the server's is not in it
+    double cpu = 0;                  // this process's own: the server's is not in it
+    std::optional<double> serverCpu; // MariaDB's while the case ran, connecting included
     long peakKiB = 0;
     int rowsRead = 0;
     int tickets = 0;
@@ -491,8 +493,25 @@ private:
     QSqlDatabase db_;
 };
 
-Result runChild(const QString& kind, const QStringList& args)
+// User and system time of the MariaDB server of GT_MYSQL_PID, when there is one.
+std::optional<double> serverCpuSeconds()
 {
+    const QString pid = env("GT_MYSQL_PID");
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (pid.isEmpty() || !stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    // The fields after the command name, which is in parentheses and may hold spaces.
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return std::nullopt;
+    const double ticks = double(sysconf(_SC_CLK_TCK));
+    return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
+}
+
+Result runChild(const QString& kind, const QStringList& args, bool onServer)
+{
+    const std::optional<double> serverBefore = onServer ? serverCpuSeconds() : std::nullopt;
     QProcess child;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // The workbooks are a Mexican shop's: day-first dates, "." as decimal point.
@@ -515,6 +534,9 @@ Result runChild(const QString& kind, const QStringList& args)
             r.existed = f[5].toInt();
             r.method = QString::fromUtf8(f[6]).replace(u'_', u' ');
             r.cpu = f[7].toDouble();
+            const std::optional<double> serverAfter = serverCpuSeconds();
+            if (serverBefore && serverAfter)
+                r.serverCpu = *serverAfter - *serverBefore;
             return r;
         }
     }
@@ -546,8 +568,9 @@ void keepFastest(std::optional<Result>& best, const Result& run)
 
 void printHeading()
 {
-    std::printf("\n%-8s %-5s %7s  %-36s %8s %6s %9s %9s %8s %8s %8s\n", "engine", "file", "rows",
-                "case", "wall s", "cpu s", "rows/s", "tickets/s", "peak MB", "vs desc", "vs limit");
+    std::printf("\n%-8s %-5s %7s  %-36s %8s %6s %6s %9s %9s %8s %8s %8s\n", "engine", "file",
+                "rows", "case", "wall s", "cpu s", "srv s", "rows/s", "tickets/s", "peak MB",
+                "vs desc", "vs limit");
 }
 
 void printRow(Engine engine, const QString& format, int rows, const QString& what, const Result& r,
@@ -561,10 +584,12 @@ void printRow(Engine engine, const QString& format, int rows, const QString& wha
         return percent ? QStringLiteral("%1%").arg(value * 100, 0, 'f', 0)
                        : QStringLiteral("%1x").arg(value, 0, 'f', 1);
     };
-    std::printf("%-8s %-5s %7d  %-36s %8.3f %6.2f %9.0f %9.0f %8.1f %8s %8s\n",
+    const QString server =
+        r.serverCpu ? QString::number(*r.serverCpu, 'f', 2) : QStringLiteral("-");
+    std::printf("%-8s %-5s %7d  %-36s %8.3f %6.2f %6s %9.0f %9.0f %8.1f %8s %8s\n",
                 qPrintable(engineName(engine)), qPrintable(format), rows, qPrintable(what),
-                r.seconds, r.cpu, r.seconds > 0 ? rows / r.seconds : 0, ticketsPerSecond,
-                r.peakKiB / 1024.0, qPrintable(ratio(described, false)),
+                r.seconds, r.cpu, qPrintable(server), r.seconds > 0 ? rows / r.seconds : 0,
+                ticketsPerSecond, r.peakKiB / 1024.0, qPrintable(ratio(described, false)),
                 qPrintable(ratio(limit, true)));
     std::fflush(stdout);
 }
@@ -602,11 +627,13 @@ int runBench(const Options& o)
             const QString prefix =
                 QStringLiteral("bench_tickets_%1_").arg(QCoreApplication::applicationPid());
             Target describedDb(engine, prefix + QString::number(++targetCount), dir);
+            const bool onServer = engine == Engine::MariaDB;
             const Result described = runChild(
                 QStringLiteral("job"),
                 describedDb.childArgs() +
                     QStringList{QStringLiteral("--kind"), QStringLiteral("described"),
-                                QStringLiteral("--workbook"), workbooks[{format, describedRows}]});
+                                QStringLiteral("--workbook"), workbooks[{format, describedRows}]},
+                onServer);
             const double describedRate =
                 described.seconds > 0 ? described.tickets / described.seconds : 0;
             printRow(engine, format, describedRows, QStringLiteral("described"), described, {}, {});
@@ -620,8 +647,8 @@ int runBench(const Options& o)
                         bulkDb.childArgs() +
                         QStringList{QStringLiteral("--kind"), QStringLiteral("bulk"),
                                     QStringLiteral("--workbook"), workbooks[{format, n}]};
-                    const Result written = runChild(QStringLiteral("job"), job);
-                    const Result again = runChild(QStringLiteral("job"), job);
+                    const Result written = runChild(QStringLiteral("job"), job, onServer);
+                    const Result again = runChild(QStringLiteral("job"), job, onServer);
                     if (again.tickets != 0 || again.existed != written.tickets) {
                         std::printf("re-run wrote %d tickets and found %d of %d\n", again.tickets,
                                     again.existed, written.tickets);
@@ -633,7 +660,8 @@ int runBench(const Options& o)
                         same = same && equal;
                     }
                     bulkDb.dumpAndEmpty();
-                    const Result loaded = runChild(QStringLiteral("limit"), bulkDb.childArgs());
+                    const Result loaded =
+                        runChild(QStringLiteral("limit"), bulkDb.childArgs(), onServer);
                     if (bulkDb.count(QStringLiteral("tickets")) != written.tickets ||
                         bulkDb.count(QStringLiteral("ticketsdetalle")) != written.tickets) {
                         std::printf("the limit loaded other rows than the job wrote\n");

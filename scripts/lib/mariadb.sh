@@ -1,6 +1,7 @@
 # Throwaway MariaDB server for tests and benchmarks: its own data folder and socket, loopback only.
 # Usage: source this file, then mariadb_start DIR [PORT] / mariadb_stop DIR.
-# After mariadb_start: GT_MYSQL_HOST, GT_MYSQL_PORT, GT_MYSQL_USER, GT_MYSQL_PASSWORD are exported.
+# After mariadb_start: GT_MYSQL_HOST, GT_MYSQL_PORT, GT_MYSQL_USER, GT_MYSQL_PASSWORD are exported,
+# and GT_MYSQL_SOCKET and GT_MYSQL_PID (the server's process, for the benchmark's CPU figures).
 
 mariadb_free_port() {
   local port
@@ -55,6 +56,8 @@ FLUSH PRIVILEGES;
 SQL
   export GT_MYSQL_HOST=127.0.0.1 GT_MYSQL_PORT="$port" GT_MYSQL_USER=gtprueba
   export GT_MYSQL_PASSWORD="$password" GT_MYSQL_SOCKET="$dir/mysqld.sock"
+  GT_MYSQL_PID=$(cat "$dir/mysqld.pid")
+  export GT_MYSQL_PID
   echo "Servidor MariaDB de pruebas en 127.0.0.1:$port ($dir)"
 }
 

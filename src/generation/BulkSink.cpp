@@ -1,76 +1,25 @@
 #include "generation/BulkSink.h"
 
 #include "generation/ExistingTickets.h"
+#include "generation/TicketStore.h"
 #include "krvt5/SqlError.h"
 #include "support/Failure.h"
 #include "support/modComun.h"
 
-#include <QDateTime>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
-#include <QTime>
 #include <algorithm>
-#include <charconv>
-#include <cmath>
 #include <condition_variable>
 #include <deque>
 #include <functional>
-#include <map>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <thread>
-#include <unordered_map>
 
 namespace generation {
 
 namespace {
-
-// MySQL takes at most 65,535 markers in one statement, and a line binds six values.
-constexpr int kMaxRowsPerStatement = 7000;
-
-// The shortest text that reads back as the same number, without exponent: a DECIMAL column
-// receives exactly the digits the amount shows, as on the row-by-row path.
-QString decimalText(double value)
-{
-    if (!std::isfinite(value))
-        throw support::Failure(QStringLiteral("El importe no es un número finito."));
-    char buffer[400];
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    return QString::fromLatin1(buffer, result.ptr - buffer);
-}
-
-// The client's time of day as "HH:mm", read for every record. The local time costs a time
-// zone check (a stat call) per reading, so it is worked out once a minute from the epoch clock.
-class Clock {
-public:
-    const QString& now()
-    {
-        const qint64 epochMs = QDateTime::currentMSecsSinceEpoch();
-        if (epochMs < from_ || epochMs >= until_) {
-            const QTime time = QDateTime::fromMSecsSinceEpoch(epochMs).time();
-            text_ = time.toString(QStringLiteral("HH:mm"));
-            // Time zone offsets and their changes fall on whole minutes.
-            from_ = epochMs - (time.second() * 1000 + time.msec());
-            until_ = from_ + 60000;
-        }
-        return text_;
-    }
-
-private:
-    qint64 from_ = 0;
-    qint64 until_ = 0;
-    QString text_;
-};
-
-// A failure that belongs to one ticket of a batch, by its place there.
-struct TicketFailure {
-    std::size_t index;
-    QString reason;
-};
 
 void rollBack(krvt5::Connection& connection)
 {
@@ -82,340 +31,6 @@ void rollBack(krvt5::Connection& connection)
         // The failure that led here is the one to report; a lost connection rolls back anyway.
     }
 }
-
-} // namespace
-
-// The statements that store tickets, prepared once per table and row count.
-class TicketStore {
-public:
-    TicketStore(krvt5::Connection& connection, int batchRows);
-    virtual ~TicketStore() = default;
-    TicketStore(const TicketStore&) = delete;
-    TicketStore& operator=(const TicketStore&) = delete;
-
-    // Stores the batch inside the open transaction. A failure known to belong to one ticket is
-    // a TicketFailure.
-    virtual void insertBatch(std::span<const Ticket> batch) = 0;
-    // Stores one ticket, header and then line with its header's key, inside the open
-    // transaction.
-    void insertOne(const Ticket& ticket);
-
-protected:
-    enum class Table { Header, Line };
-    static constexpr int kHeaderFields = 5;
-    static constexpr int kLineFields = 6; // bound values of a line
-
-    QSqlQuery& insert(Table table, int rows);
-    void bindHeader(QSqlQuery& query, int row, const Ticket& ticket, const QString& amount);
-    void bindLine(QSqlQuery& query, int row, const Ticket& ticket, const QString& amount,
-                  const QVariant& idTicket);
-    void run(QSqlQuery& query, Table table);
-    QVariant keyOf(QSqlQuery& query, const Ticket& ticket) const;
-    QString quoted(const QString& name, QSqlDriver::IdentifierType type) const;
-    QString tableName(Table table) const;
-    // Each statement row count a batch of this size is split into: full statements, then the
-    // powers of two of the rest, so that few statements are ever prepared.
-    std::vector<std::pair<std::size_t, int>> chunks(std::size_t size) const;
-
-    krvt5::Connection& connection_;
-    QSqlDatabase& db_;
-    int batchRows_;
-    QString tickets_;
-    QString ticketsdetalle_;
-    QStringList headerColumns_;
-    QStringList lineColumns_;
-    Clock clock_;
-
-private:
-    QStringList columnsOf(const QString& table, const QStringList& fields);
-
-    std::map<int, std::unique_ptr<QSqlQuery>> headerInserts_;
-    std::map<int, std::unique_ptr<QSqlQuery>> lineInserts_;
-};
-
-TicketStore::TicketStore(krvt5::Connection& connection, int batchRows)
-    : connection_(connection), db_(connection.database()),
-      batchRows_(std::clamp(batchRows, 1, kMaxRowsPerStatement)),
-      tickets_(QStringLiteral("tickets")), ticketsdetalle_(QStringLiteral("ticketsdetalle"))
-{
-    headerColumns_ = columnsOf(tickets_, {QStringLiteral("Venta"), QStringLiteral("Fecha"),
-                                          QStringLiteral("Hora"), QStringLiteral("Efectivo"),
-                                          QStringLiteral("Total")});
-    lineColumns_ = columnsOf(
-        ticketsdetalle_,
-        {QStringLiteral("Venta"), QStringLiteral("Partida"), QStringLiteral("Fecha"),
-         QStringLiteral("Hora"), QStringLiteral("Producto"), QStringLiteral("Descrip"),
-         QStringLiteral("Cantidad"), QStringLiteral("Precio"), QStringLiteral("IdTicket")});
-    // The key is read back on both engines; a table without it cannot link its lines.
-    columnsOf(tickets_, {QStringLiteral("Id")});
-}
-
-QString TicketStore::quoted(const QString& name, QSqlDriver::IdentifierType type) const
-{
-    return db_.driver()->escapeIdentifier(name, type);
-}
-
-QString TicketStore::tableName(Table table) const
-{
-    return table == Table::Header ? tickets_ : ticketsdetalle_;
-}
-
-// The table's columns for the fields, spelled as the database spells them (matched ignoring
-// case, as the engines do). The program never creates tables: a missing one is a failure.
-QStringList TicketStore::columnsOf(const QString& table, const QStringList& fields)
-{
-    QSqlQuery probe(db_);
-    if (!probe.exec(QStringLiteral("SELECT * FROM %1 WHERE 1=0")
-                        .arg(quoted(table, QSqlDriver::TableName)))) {
-        const QString reason = krvt5::SqlErrorText(probe.lastError());
-        if (!db_.tables().contains(table))
-            throw support::Failure(QStringLiteral("No existe la tabla \"%1\" en la base de datos "
-                                                  "(%2).")
-                                       .arg(table, connection_.describe()));
-        throw support::Failure(QStringLiteral("No se pudo leer la tabla \"%1\" de la base de "
-                                              "datos (%2): %3")
-                                   .arg(table, connection_.describe(), reason));
-    }
-    const QSqlRecord record = probe.record();
-    QStringList columns;
-    for (const QString& field : fields) {
-        QString found;
-        for (int i = 0; i < record.count() && found.isEmpty(); ++i) {
-            if (record.fieldName(i).compare(field, Qt::CaseInsensitive) == 0)
-                found = record.fieldName(i);
-        }
-        if (found.isEmpty())
-            throw support::Failure(QStringLiteral("No existe la columna \"%1\" en la tabla \"%2\" "
-                                                  "de la base de datos (%3).")
-                                       .arg(field, table, connection_.describe()));
-        columns.append(found);
-    }
-    return columns;
-}
-
-QSqlQuery& TicketStore::insert(Table table, int rows)
-{
-    auto& cache = table == Table::Header ? headerInserts_ : lineInserts_;
-    const auto cached = cache.find(rows);
-    if (cached != cache.end())
-        return *cached->second;
-
-    const QStringList& columns = table == Table::Header ? headerColumns_ : lineColumns_;
-    QStringList names;
-    for (const QString& column : columns)
-        names.append(quoted(column, QSqlDriver::FieldName));
-    // Partida, Producto and Cantidad are the same on every line: written as constants, they
-    // cost no bound value.
-    const QString row = table == Table::Header ? QStringLiteral("(?, ?, ?, ?, ?)")
-                                               : QStringLiteral("(?, 1, ?, ?, 'V', ?, 1, ?, ?)");
-    QString statement =
-        QStringLiteral("INSERT INTO %1 (%2) VALUES ")
-            .arg(quoted(tableName(table), QSqlDriver::TableName), names.join(QStringLiteral(", ")));
-    statement.reserve(statement.size() + rows * (row.size() + 2));
-    for (int i = 0; i < rows; ++i) {
-        if (i > 0)
-            statement += QStringLiteral(", ");
-        statement += row;
-    }
-    auto query = std::make_unique<QSqlQuery>(db_);
-    query->setForwardOnly(true);
-    if (!query->prepare(statement))
-        throw support::Failure(QStringLiteral("No se pudo preparar la escritura en la tabla "
-                                              "\"%1\" de la base de datos (%2): %3")
-                                   .arg(tableName(table), connection_.describe(),
-                                        krvt5::SqlErrorText(query->lastError())));
-    return *cache.emplace(rows, std::move(query)).first->second;
-}
-
-void TicketStore::bindHeader(QSqlQuery& query, int row, const Ticket& ticket, const QString& amount)
-{
-    const int at = row * kHeaderFields;
-    query.bindValue(at, ticket.venta);
-    query.bindValue(at + 1, ticket.fechaEncabezado);
-    query.bindValue(at + 2, clock_.now());
-    query.bindValue(at + 3, amount);
-    query.bindValue(at + 4, amount);
-}
-
-void TicketStore::bindLine(QSqlQuery& query, int row, const Ticket& ticket, const QString& amount,
-                           const QVariant& idTicket)
-{
-    const int at = row * kLineFields;
-    query.bindValue(at, ticket.venta);
-    query.bindValue(at + 1, ticket.fechaDetalle);
-    query.bindValue(at + 2, clock_.now());
-    // QtSql binds a null text as NULL; an empty description is a value.
-    query.bindValue(at + 3, ticket.descrip.isNull() ? QStringLiteral("") : ticket.descrip);
-    query.bindValue(at + 4, amount);
-    query.bindValue(at + 5, idTicket);
-}
-
-void TicketStore::run(QSqlQuery& query, Table table)
-{
-    if (!query.exec())
-        throw support::Failure(QStringLiteral("No se pudo guardar el registro en la tabla \"%1\" "
-                                              "de la base de datos (%2): %3")
-                                   .arg(tableName(table), connection_.describe(),
-                                        krvt5::SqlErrorText(query.lastError())));
-}
-
-QVariant TicketStore::keyOf(QSqlQuery& query, const Ticket& ticket) const
-{
-    const QVariant id = query.lastInsertId();
-    bool ok = false;
-    const qlonglong value = id.toLongLong(&ok);
-    if (!ok || value <= 0)
-        throw support::Failure(QStringLiteral("La base de datos (%1) no dio la clave del "
-                                              "encabezado del ticket %2 en la tabla \"%3\".")
-                                   .arg(connection_.describe())
-                                   .arg(ticket.venta)
-                                   .arg(tickets_));
-    return value;
-}
-
-void TicketStore::insertOne(const Ticket& ticket)
-{
-    const QString amount = decimalText(ticket.importe);
-    QSqlQuery& header = insert(Table::Header, 1);
-    bindHeader(header, 0, ticket, amount);
-    run(header, Table::Header);
-    const QVariant idTicket = keyOf(header, ticket);
-    QSqlQuery& line = insert(Table::Line, 1);
-    bindLine(line, 0, ticket, amount, idTicket);
-    run(line, Table::Line);
-}
-
-std::vector<std::pair<std::size_t, int>> TicketStore::chunks(std::size_t size) const
-{
-    std::vector<std::pair<std::size_t, int>> result;
-    std::size_t at = 0;
-    for (; size - at >= std::size_t(batchRows_); at += std::size_t(batchRows_))
-        result.emplace_back(at, batchRows_);
-    for (int rows = 1 << 12; rows > 0; rows >>= 1) {
-        while (size - at >= std::size_t(rows)) {
-            result.emplace_back(at, rows);
-            at += std::size_t(rows);
-        }
-    }
-    return result;
-}
-
-namespace {
-
-// SQLite: prepared single-row inserts; the key comes from each insert.
-class SingleRowStore : public TicketStore {
-public:
-    using TicketStore::TicketStore;
-
-    void insertBatch(std::span<const Ticket> batch) override
-    {
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            try {
-                insertOne(batch[i]);
-            } catch (const std::exception& failure) {
-                throw TicketFailure{i, support::failureText(failure)};
-            }
-        }
-    }
-};
-
-// MySQL: every prepared execute costs two round trips, so the headers go in multi-row INSERTs,
-// their keys are read back through Venta in the same transaction, and the lines follow in
-// multi-row INSERTs. Statements are never joined by ";": an error in the second would be lost.
-class MultiRowStore : public TicketStore {
-public:
-    MultiRowStore(krvt5::Connection& connection, int batchRows)
-        : TicketStore(connection, batchRows), readBack_(db_)
-    {
-        readBack_.setForwardOnly(true);
-        const QString id = quoted(QStringLiteral("Id"), QSqlDriver::FieldName);
-        const QString venta = quoted(headerColumns_[0], QSqlDriver::FieldName);
-        if (!readBack_.prepare(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %2 BETWEEN ? AND ? "
-                                              "AND %1 >= ?")
-                                   .arg(id, venta, quoted(tickets_, QSqlDriver::TableName))))
-            throw support::Failure(QStringLiteral("No se pudo preparar la lectura de las claves "
-                                                  "de la tabla \"%1\" (%2): %3")
-                                       .arg(tickets_, connection_.describe(),
-                                            krvt5::SqlErrorText(readBack_.lastError())));
-    }
-
-    void insertBatch(std::span<const Ticket> batch) override
-    {
-        if (batch.empty())
-            return;
-        std::vector<QString> amounts;
-        amounts.reserve(batch.size());
-        std::unordered_map<std::int32_t, std::size_t> place;
-        place.reserve(batch.size());
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            amounts.push_back(decimalText(batch[i].importe));
-            place.emplace(batch[i].venta, i);
-        }
-        const auto parts = chunks(batch.size());
-
-        QVariant firstId;
-        for (const auto& [at, rows] : parts) {
-            QSqlQuery& query = insert(Table::Header, rows);
-            for (int r = 0; r < rows; ++r)
-                bindHeader(query, r, batch[at + std::size_t(r)], amounts[at + std::size_t(r)]);
-            run(query, Table::Header);
-            // The key of a multi-row INSERT's first row; the others are not below it.
-            if (!firstId.isValid())
-                firstId = keyOf(query, batch[at]);
-        }
-
-        const auto [low, high] =
-            std::minmax_element(batch.begin(), batch.end(),
-                                [](const Ticket& a, const Ticket& b) { return a.venta < b.venta; });
-        std::vector<QVariant> ids(batch.size());
-        readBack_.bindValue(0, low->venta);
-        readBack_.bindValue(1, high->venta);
-        readBack_.bindValue(2, firstId);
-        if (!readBack_.exec())
-            throw support::Failure(QStringLiteral("No se pudieron leer las claves de los "
-                                                  "tickets recién guardados en la tabla \"%1\" "
-                                                  "(%2): %3")
-                                       .arg(tickets_, connection_.describe(),
-                                            krvt5::SqlErrorText(readBack_.lastError())));
-        std::size_t found = 0;
-        while (readBack_.next()) {
-            const auto it = place.find(readBack_.value(1).toInt());
-            if (it == place.end())
-                continue;
-            if (ids[it->second].isValid()) {
-                readBack_.finish();
-                throw support::Failure(QStringLiteral("El ticket %1 aparece más de una vez en la "
-                                                      "tabla \"%2\" (%3).")
-                                           .arg(batch[it->second].venta)
-                                           .arg(tickets_, connection_.describe()));
-            }
-            ids[it->second] = readBack_.value(0);
-            ++found;
-        }
-        readBack_.finish();
-        if (found != batch.size())
-            throw support::Failure(QStringLiteral("No se encontraron en la tabla \"%1\" las "
-                                                  "claves de todos los tickets recién guardados "
-                                                  "(%2).")
-                                       .arg(tickets_, connection_.describe()));
-
-        for (const auto& [at, rows] : parts) {
-            QSqlQuery& query = insert(Table::Line, rows);
-            for (int r = 0; r < rows; ++r) {
-                const std::size_t i = at + std::size_t(r);
-                bindLine(query, r, batch[i], amounts[i], ids[i]);
-            }
-            run(query, Table::Line);
-        }
-    }
-
-private:
-    QSqlQuery readBack_;
-};
-
-} // namespace
-
-namespace {
 
 // What became of a batch: its first `stored` tickets are committed; a failure names the ticket
 // at `stored`. A dropped batch stored nothing, since a batch before it failed.
@@ -429,16 +44,15 @@ struct BatchOutcome {
 // Asked before every commit; false when the batch must not be stored.
 using CommitGate = std::function<bool()>;
 
-// One transaction for the batch. When it fails, the tickets before the failing one are stored
-// in a transaction of their own.
+// One transaction for the batch. When it fails, its statements do not say which ticket failed:
+// the tickets are stored again one by one, and those before the failing one are committed in a
+// transaction of their own.
 BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
                         std::span<const Ticket> batch, const CommitGate& mayCommit)
 {
     if (batch.empty())
         return {};
     const BatchOutcome dropped{0, false, {}, true};
-    std::optional<std::size_t> failing;
-    QString reason;
     try {
         connection.BeginTrans();
         store.insertBatch(batch);
@@ -448,45 +62,32 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
         }
         connection.CommitTrans();
         return {batch.size(), false, {}};
-    } catch (const TicketFailure& failure) {
-        failing = failure.index;
-        reason = failure.reason;
+    } catch (const std::exception&) {
+        rollBack(connection);
+    }
+
+    std::size_t i = 0;
+    QString reason;
+    try {
+        connection.BeginTrans();
+        for (; i < batch.size(); ++i)
+            store.insertOne(batch[i]);
+        if (!mayCommit()) {
+            rollBack(connection);
+            return dropped;
+        }
+        connection.CommitTrans();
+        return {batch.size(), false, {}};
     } catch (const std::exception& failure) {
         reason = support::failureText(failure);
     }
     rollBack(connection);
-
-    if (!failing) {
-        // The batch statement does not say which ticket failed: find it one by one.
-        std::size_t i = 0;
-        try {
-            connection.BeginTrans();
-            for (; i < batch.size(); ++i)
-                store.insertOne(batch[i]);
-            if (!mayCommit()) {
-                rollBack(connection);
-                return dropped;
-            }
-            connection.CommitTrans();
-            return {batch.size(), false, {}};
-        } catch (const std::exception& failure) {
-            reason = support::failureText(failure);
-        }
-        rollBack(connection);
-        // A failure outside any ticket (the commit, the connection) keeps none of the batch.
-        failing = i < batch.size() ? i : 0;
-    }
-    const BatchOutcome before = storeBatch(connection, store, batch.first(*failing), mayCommit);
+    // A failure outside any ticket (the commit, the connection) keeps none of the batch.
+    const std::size_t failing = i < batch.size() ? i : 0;
+    const BatchOutcome before = storeBatch(connection, store, batch.first(failing), mayCommit);
     if (before.failed || before.dropped)
         return before;
-    return {*failing, true, reason};
-}
-
-std::unique_ptr<TicketStore> makeStore(krvt5::Connection& connection, int batchRows)
-{
-    if (connection.driverName() == QLatin1String("QMYSQL"))
-        return std::make_unique<MultiRowStore>(connection, batchRows);
-    return std::make_unique<SingleRowStore>(connection, batchRows);
+    return {failing, true, reason};
 }
 
 } // namespace
@@ -502,15 +103,16 @@ public:
     using Opener = std::function<krvt5::ConnectionRef()>;
     using Closer = std::function<void(krvt5::ConnectionRef&)>;
 
-    BatchWriter(krvt5::Connection& connection, int batchRows)
-        : connection_(&connection), store_(makeStore(connection, batchRows))
+    BatchWriter(krvt5::Connection& connection, const BatchLimits& limits)
+        : limits_(limits), connection_(&connection),
+          store_(std::make_unique<TicketStore>(connection, limits.tickets, limits.serverLoader))
     {}
 
-    BatchWriter(const Opener& open, Closer close, int batchRows, int workers)
-        : close_(std::move(close))
+    BatchWriter(const Opener& open, Closer close, const BatchLimits& limits, int workers)
+        : limits_(limits), close_(std::move(close))
     {
         for (int w = 0; w < workers; ++w)
-            threads_.emplace_back([this, open, batchRows] { start(open, batchRows); });
+            threads_.emplace_back([this, open] { start(open); });
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return started_ == workers; });
     }
@@ -544,7 +146,7 @@ public:
         std::unique_lock lock(mutex_);
         // A few batches wait at most: the walk keeps close to the database.
         changed_.wait(lock, [this] {
-            return submitted_ - finished_ < std::uint64_t(opened_ + kGroup) || failure_;
+            return submitted_ - finished_ < std::uint64_t(opened_ + kWaiting) || failure_;
         });
         waiting_.emplace_back(submitted_++, std::move(batch));
         changed_.notify_all();
@@ -571,13 +173,14 @@ public:
     }
 
 private:
-    void start(const Opener& open, int batchRows)
+    void start(const Opener& open)
     {
         krvt5::ConnectionRef connection;
         std::unique_ptr<TicketStore> store;
         try {
             connection = open();
-            store = makeStore(*connection, batchRows);
+            store =
+                std::make_unique<TicketStore>(*connection, limits_.tickets, limits_.serverLoader);
         } catch (...) {
             store.reset();
             if (connection)
@@ -612,11 +215,15 @@ private:
                 if (stop_)
                     return;
                 // When the database falls behind, the batches that wait go in one
-                // transaction: fewer commits, each still far from holding the POS a second.
+                // transaction, up to the largest batch: fewer commits, each still far from
+                // holding the POS a second.
                 sequence = waiting_.front().first;
                 batch = std::move(waiting_.front().second);
                 waiting_.pop_front();
-                for (count = 1; count < kGroup && !waiting_.empty(); ++count) {
+                for (count = 1;
+                     !waiting_.empty() && batch.size() + waiting_.front().second.size() <=
+                                              std::size_t(limits_.maxTickets);
+                     ++count) {
                     std::move(waiting_.front().second.begin(), waiting_.front().second.end(),
                               std::back_inserter(batch));
                     waiting_.pop_front();
@@ -657,7 +264,10 @@ private:
     }
 
     // The most batches that share one transaction.
-    static constexpr std::uint64_t kGroup = 4;
+    // The most batches that wait for a worker.
+    static constexpr std::uint64_t kWaiting = 4;
+
+    const BatchLimits limits_;
 
     krvt5::Connection* connection_ = nullptr;
     std::unique_ptr<TicketStore> store_;
@@ -679,7 +289,9 @@ private:
 BulkSink::BulkSink(WindowState& state, BatchLimits limits) : state_(state), limits_(limits)
 {
     limits_.tickets = std::max(1, limits_.tickets);
-    queue_.reserve(std::size_t(limits_.tickets));
+    limits_.maxTickets = std::max(limits_.tickets, limits_.maxTickets);
+    batchTickets_ = limits_.tickets;
+    queue_.reserve(std::size_t(batchTickets_));
 }
 
 BulkSink::~BulkSink() = default;
@@ -718,11 +330,11 @@ void BulkSink::start(std::int32_t first)
         auto close = [](krvt5::ConnectionRef& second) { krvt5::BasesDD().CierraBdD(second); };
         // MySQL serves two connections at once; SQLite lets one write at a time.
         const int workers = connection.driverName() == QLatin1String("QMYSQL") ? 2 : 1;
-        writer_ = std::make_unique<BatchWriter>(open, close, limits_.tickets, workers);
+        writer_ = std::make_unique<BatchWriter>(open, close, limits_, workers);
     }
     // Without a second connection (a server that takes no more, say) the batches go on cnBase.
     if (!writer_ || !writer_->ready())
-        writer_ = std::make_unique<BatchWriter>(connection, limits_.tickets);
+        writer_ = std::make_unique<BatchWriter>(connection, limits_);
 }
 
 bool BulkSink::exists(std::int32_t venta)
@@ -743,7 +355,7 @@ void BulkSink::write(const Ticket& ticket)
 {
     if (!writer_)
         start(ticket.venta);
-    const bool due = queue_.size() + 1 >= std::size_t(limits_.tickets) ||
+    const bool due = queue_.size() + 1 >= std::size_t(batchTickets_) ||
                      (queue_.empty() ? 0 : queuedSince_.elapsed()) >= limits_.maxDelayMs;
     // Before the ticket joins the queue: a failure here is this row's, and it stores nothing.
     if (due)
@@ -798,7 +410,10 @@ void BulkSink::handOver()
     if (queue_.empty() || !writer_)
         return;
     std::vector<Ticket> batch;
-    batch.reserve(std::size_t(limits_.tickets));
+    // The first batches are small, so that the first commits come soon; later ones are larger,
+    // so that fewer statements and commits are paid for.
+    batchTickets_ = std::min(batchTickets_ * 2, limits_.maxTickets);
+    batch.reserve(std::size_t(batchTickets_));
     batch.swap(queue_);
     writer_->submit(std::move(batch));
 }

@@ -15,12 +15,14 @@ class BatchWriter;
 
 // How much the bulk path may queue before it commits.
 struct BatchLimits {
-    int tickets = 1000;   // a batch is committed when it holds this many tickets
-    int maxDelayMs = 500; // or when its first ticket has waited this long
+    int tickets = 1000;    // the first batch is committed when it holds this many tickets,
+    int maxDelayMs = 500;  // or when its first ticket has waited this long;
+    int maxTickets = 8000; // each batch may hold twice the one before, up to this many.
+    // MySQL: the server's own loader (LOAD DATA LOCAL INFILE) where the server takes it.
+    bool serverLoader = true;
 };
 
-// Writes the scan's tickets in batches, each in one transaction: multi-row INSERTs on MySQL
-// (header keys read back through Venta), prepared single-row inserts on SQLite. The numbers
+// Writes the scan's tickets in batches, each in one transaction, through a TicketStore. The numbers
 // taken in the run's range are read once, at the first exists(). Batches are written on
 // threads of their own, each with its own connection to the same database (two on MySQL, one
 // on SQLite), while the walk reads on; on cnBase itself when no such connection can be had.
@@ -55,6 +57,7 @@ private:
     std::int32_t first_ = 0;
     std::int32_t last_ = -1;
     std::unordered_set<std::int32_t> taken_;
+    int batchTickets_ = 0;
     std::vector<Ticket> queue_;
     QElapsedTimer queuedSince_;
 };

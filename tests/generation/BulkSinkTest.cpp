@@ -193,6 +193,8 @@ TEST_P(BulkSinkTest, GivesTheResultOfTheRowByRowPath)
         {"statement sizes of a partial batch", mixedRows(55), {103}, {40, 500}},
         {"a batch per ticket", mixedRows(25), {101, 110}, {1000, 0}},
         {"on the walk's connection", mixedRows(45), {101, 104, 117}, {4, 500}, true},
+        {"batches that grow up to their bound", mixedRows(150), {103, 140}, {3, 500, 20}},
+        {"without the server's loader", mixedRows(45), {101, 117}, {4, 500, 8000, false}},
     };
     for (const SameResultCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -259,6 +261,28 @@ TEST_P(BulkSinkTest, AFailureInsideABatchKeepsEveryTicketBeforeItsRowAndNoneAfte
         // Written is told only for what was committed.
         EXPECT_EQ(bulk.events.size(), bulk.tickets.size());
     }
+}
+
+TEST_P(BulkSinkTest, AValueTooLongForItsColumnFailsAtItsRowInsteadOfBeingCut)
+{
+    if (GetParam() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite does not bound the length of a text";
+    // The server's loader would cut the text with a mere warning; the row-by-row path fails.
+    freshDatabase();
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Descrip VARCHAR(8) NOT NULL"));
+    std::vector<QStringList> rows{{}};
+    for (int i = 0; i < 12; ++i)
+        rows.push_back(
+            sale(QStringLiteral("1"), QString::number(i + 1), QStringLiteral("Art %1").arg(i)));
+    rows[7][7] = QStringLiteral("Artículo largo");
+
+    Outcome expected = run(rows, {}, std::nullopt);
+    Outcome bulk = run(rows, {}, BatchLimits{4, 500});
+    expected.events = sorted(expected.events);
+    bulk.events = sorted(bulk.events);
+    EXPECT_EQ(bulk, expected);
+    EXPECT_EQ(bulk.failedAt, QStringLiteral("renglón 8"));
+    EXPECT_EQ(bulk.tickets.size(), 6);
 }
 
 // Kills a connection on the server when the walk tells it about a row.
