@@ -7,10 +7,16 @@
 #include <QHash>
 #include <QUrl>
 #include <algorithm>
+#include <atomic>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <vector>
 #include <zip.h>
 
@@ -63,23 +69,30 @@ QString zipReason(int code)
 class ZipArchive {
 public:
     ZipArchive(const QByteArray& bytes, QString path, const XlsxLimits& limits)
-        : path_(std::move(path)), limits_(limits)
+        : bytes_(bytes), path_(std::move(path)), limits_(limits), zip_(openAgain())
+    {}
+    ~ZipArchive() { zip_discard(zip_); }
+
+    // A handle of its own on the same archive, for another thread: a zip_t serves one thread
+    // at a time. Released with zip_discard.
+    zip_t* openAgain() const
     {
         zip_error_t error;
         zip_error_init(&error);
+        zip_t* zip = nullptr;
         zip_source_t* source = zip_source_buffer_create(
-            bytes.constData(), static_cast<zip_uint64_t>(bytes.size()), 0, &error);
+            bytes_.constData(), static_cast<zip_uint64_t>(bytes_.size()), 0, &error);
         if (source)
-            zip_ = zip_open_from_source(source, ZIP_RDONLY, &error);
+            zip = zip_open_from_source(source, ZIP_RDONLY, &error);
         const int code = zip_error_code_zip(&error);
         zip_error_fini(&error);
-        if (!zip_) {
+        if (!zip) {
             if (source)
                 zip_source_free(source);
             damaged(path_, zipReason(code));
         }
+        return zip;
     }
-    ~ZipArchive() { zip_discard(zip_); }
     ZipArchive(const ZipArchive&) = delete;
     ZipArchive& operator=(const ZipArchive&) = delete;
 
@@ -99,8 +112,7 @@ public:
 
     void count(qint64 bytes, const QString& part)
     {
-        total_ += bytes;
-        if (total_ > limits_.totalBytes)
+        if (total_.fetch_add(bytes) + bytes > limits_.totalBytes)
             tooLarge(part);
     }
     [[noreturn]] void tooLarge(const QString& part) const
@@ -112,32 +124,36 @@ public:
     }
 
 private:
+    QByteArray bytes_;
     QString path_;
     XlsxLimits limits_;
     zip_t* zip_ = nullptr;
-    qint64 total_ = 0;
+    std::atomic<qint64> total_ = 0; // parts may be unpacked on two threads
 };
 
 // One part, unpacked a chunk at a time within the limits.
 class ZipPart {
 public:
-    ZipPart(ZipArchive& zip, const QString& name, qint64 limit)
+    // `handle` is the archive's own, or one of openAgain() for a part read on another thread.
+    ZipPart(ZipArchive& zip, const QString& name, qint64 limit, zip_t* handle = nullptr)
         : zip_(zip), name_(name), limit_(limit)
     {
+        if (!handle)
+            handle = zip.handle();
         const std::optional<zip_uint64_t> index = zip.locate(name);
         if (!index)
             damaged(zip.path(), QStringLiteral("falta la parte %1").arg(name));
         zip_stat_t stat;
         zip_stat_init(&stat);
-        if (zip_stat_index(zip.handle(), *index, 0, &stat) != 0)
+        if (zip_stat_index(handle, *index, 0, &stat) != 0)
             damaged(zip.path(), QStringLiteral("no se puede leer la parte %1").arg(name));
         if (stat.valid & ZIP_STAT_COMP_SIZE)
             packed_ = static_cast<qint64>(std::min<zip_uint64_t>(stat.comp_size, INT64_MAX));
         if ((stat.valid & ZIP_STAT_SIZE) && stat.size > static_cast<zip_uint64_t>(limit))
             zip.tooLarge(name);
-        file_ = zip_fopen_index(zip.handle(), *index, 0);
+        file_ = zip_fopen_index(handle, *index, 0);
         if (!file_) {
-            const int code = zip_error_code_zip(zip_get_error(zip.handle()));
+            const int code = zip_error_code_zip(zip_get_error(handle));
             if (code == ZIP_ER_NOPASSWD || code == ZIP_ER_WRONGPASSWD || code == ZIP_ER_ENCRNOTSUPP)
                 encrypted(zip.path());
             damaged(zip.path(), QStringLiteral("la parte %1 %2").arg(name, zipReason(code)));
@@ -187,6 +203,102 @@ public:
 
 private:
     std::unique_ptr<ZipPart> part_;
+};
+
+// A part unpacked on a thread of its own, a few chunks ahead of its reader: unpacking and
+// scanning the worksheet then share the two cores instead of taking turns. A failure while
+// unpacking reaches the reader after the chunks before it.
+class AheadPart {
+public:
+    AheadPart(ZipArchive& zip, const QString& name, qint64 limit) : handle_(zip.openAgain())
+    {
+        try {
+            part_ = std::make_unique<ZipPart>(zip, name, limit, handle_);
+        } catch (...) {
+            zip_discard(handle_);
+            throw;
+        }
+        thread_ = std::thread([this] { unpack(); });
+    }
+    ~AheadPart()
+    {
+        {
+            const std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+        part_.reset();
+        zip_discard(handle_);
+    }
+    AheadPart(const AheadPart&) = delete;
+    AheadPart& operator=(const AheadPart&) = delete;
+
+    // The next chunk; empty at the end of the part.
+    QByteArray read()
+    {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !chunks_.empty() || ended_; });
+        if (chunks_.empty()) {
+            if (failure_)
+                std::rethrow_exception(failure_);
+            return {};
+        }
+        QByteArray chunk = std::move(chunks_.front());
+        chunks_.pop_front();
+        changed_.notify_all();
+        return chunk;
+    }
+
+private:
+    void unpack()
+    {
+        try {
+            for (;;) {
+                QByteArray chunk = part_->read();
+                std::unique_lock lock(mutex_);
+                changed_.wait(lock, [this] { return chunks_.size() < kAhead || stop_; });
+                if (stop_)
+                    return;
+                if (chunk.isEmpty()) {
+                    ended_ = true;
+                    changed_.notify_all();
+                    return;
+                }
+                chunks_.push_back(std::move(chunk));
+                changed_.notify_all();
+            }
+        } catch (...) {
+            const std::lock_guard lock(mutex_);
+            failure_ = std::current_exception();
+            ended_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    static constexpr std::size_t kAhead = 8;
+
+    zip_t* handle_;
+    std::unique_ptr<ZipPart> part_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<QByteArray> chunks_;
+    bool ended_ = false;
+    bool stop_ = false;
+    std::exception_ptr failure_;
+    std::thread thread_;
+};
+
+// The worksheet's XML, unpacked ahead.
+class SheetPart : public XmlScanner {
+public:
+    SheetPart(std::unique_ptr<AheadPart> part, const QString& name, const QString& path)
+        : XmlScanner([this] { return part_->read(); }, name, damagedPrefix(path)),
+          part_(std::move(part))
+    {}
+
+private:
+    std::unique_ptr<AheadPart> part_;
 };
 
 QString text(std::string_view utf8)
@@ -792,6 +904,9 @@ std::unique_ptr<Worksheet> readXlsx(const QByteArray& bytes, const QString& path
     if (sheetName.isEmpty())
         damaged(path, QStringLiteral("el libro no tiene ninguna hoja de cálculo"));
 
+    // The worksheet is unpacked while the styles and shared strings are read.
+    auto sheetPart = std::make_unique<AheadPart>(zip, sheetName, limits.partBytes);
+
     auto partOfType = [&](QStringView type, const QString& usual) {
         const QString target = targetOfType(relationships, type);
         if (!target.isEmpty() && zip.contains(target))
@@ -809,7 +924,7 @@ std::unique_ptr<Worksheet> readXlsx(const QByteArray& bytes, const QString& path
     if (!stringsName.isEmpty())
         sheet->shared_ = readSharedStrings(zip, stringsName);
 
-    XmlPart part(zip, sheetName, limits.partBytes);
+    SheetPart part(std::move(sheetPart), sheetName, path);
     SheetReader(part, *sheet, dateStyles, workbook.date1904).read();
     return sheet;
 }

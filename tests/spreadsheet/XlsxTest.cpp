@@ -303,6 +303,31 @@ TEST_F(Xlsx, DamagedOrForeignFilesAreFailuresNamingTheFile)
     }
 }
 
+// The worksheet is unpacked on a thread of its own, megabytes ahead of the reader.
+TEST_F(Xlsx, ABigWorksheetDamagedEarlyOrLateIsAFailure)
+{
+    QByteArray rows;
+    for (int r = 1; r <= 60000; ++r)
+        rows += QStringLiteral("<row r=\"%1\"><c r=\"A%1\"><v>%2</v></c></row>")
+                    .arg(r)
+                    .arg(r * 7919 % 100003)
+                    .toLatin1();
+    // Broken XML at the start: the reader stops while the unpacking is far ahead.
+    sheettest::writeZip(path("roto_al_principio.xlsx"), package("<row><c></row>" + rows));
+    EXPECT_TRUE(failureOpening(path("roto_al_principio.xlsx")).contains("dañado"));
+
+    // Packed data damaged in the middle: the unpacking fails after handing over good chunks.
+    sheettest::writeZip(path("bien.xlsx"), package(rows));
+    QFile file(path("bien.xlsx"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    ASSERT_GT(bytes.size(), 100000);
+    for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 64; ++i)
+        bytes[i] = char(~bytes[i]);
+    sheettest::writeFile(path("danado_en_medio.xlsx"), bytes);
+    EXPECT_TRUE(failureOpening(path("danado_en_medio.xlsx")).contains("dañado"));
+}
+
 TEST(XlsxLimits, AWorkbookThatUnpacksBeyondTheBoundIsRefused)
 {
     QTemporaryDir dir;
