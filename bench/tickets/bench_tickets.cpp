@@ -19,6 +19,7 @@
 
 #include "Workbooks.h"
 #include "generation/RunControl.h"
+#include "generation/RunReport.h"
 #include "generation/TicketSink.h"
 #include "support/Surface.h"
 #include "support/modComun.h"
@@ -201,7 +202,7 @@ void printResult(double seconds, double cpu, int rows, int tickets, int existed,
 }
 
 // The full job as the program runs it: ProcesarVentas opens the database, the spreadsheet
-// application and the workbook, scans, writes and closes.
+// application and the workbook, scans, writes and closes, and the run report gets its lines.
 int runJob(const CaseArgs& a)
 {
     support::CrearObjetos();
@@ -222,11 +223,16 @@ int runJob(const CaseArgs& a)
     state.nTicket = 1;
     NullSurface surface;
     DescribedSink described(state);
+    // The program keeps its run report in its folder, a line per row.
+    generation::RunReport report(QDir(a.folder).filePath(QStringLiteral("generar-tickets.log")));
     QElapsedTimer timer;
     const double cpu = cpuSeconds();
     timer.start();
+    report.begin(QStringLiteral("medición"), a.workbook, bases.cRuta, bases.cMiBase,
+                 bases.cUsuario);
     const generation::Figures f = generation::ProcesarVentas(
-        state, surface, nullptr, a.kind == QLatin1String("described") ? &described : nullptr);
+        state, surface, &report, a.kind == QLatin1String("described") ? &described : nullptr);
+    report.end(f);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     printResult(seconds, cpuSeconds() - cpu, f.rowsRead, f.written, f.existed, a.kind);
     support::TerminarComun();

@@ -36,12 +36,19 @@ public:
 
 private:
     void line(const QString& text);
+    void writePending();
     void rotateIfLarge();
     void writeCsv();
+
+    static constexpr qsizetype kPendingBytes = 64 * 1024;
 
     QString logPath_;
     QString csvPath_;
     QFile log_;
+    qint64 logBytes_ = 0;
+    QByteArray pending_;
+    qint64 stampSecond_ = -1;
+    QByteArray stamp_;
     QFile csv_;
     std::vector<RowEvent> rows_;
     std::optional<Figures> figures_;
