@@ -1,0 +1,90 @@
+#include "generation/RunReport.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using generation::RowEvent;
+using generation::RunReport;
+
+namespace {
+
+QStringList linesOf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
+}
+
+class RunReportTest : public testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString log = dir.filePath(QStringLiteral("generar-tickets.log"));
+
+    void begin(RunReport& report)
+    {
+        report.begin(QStringLiteral("prueba"), QStringLiteral("Ventas.csv"),
+                     QStringLiteral("servidor"), QStringLiteral("datos1"), QStringLiteral("root"));
+    }
+};
+
+TEST_F(RunReportTest, EveryRowHasItsLineInOrderWithTheTimeOfDay)
+{
+    {
+        RunReport report(log);
+        begin(report);
+        report.onRow({RowEvent::Outcome::Written, 2, 500, 12.5});
+        report.onRow({RowEvent::Outcome::Existed, 3, 501, 7});
+        report.onRow({RowEvent::Outcome::ZeroMarker, 4, 0, 0});
+        report.onRow({RowEvent::Outcome::NotPositive, 5, 0, -3.256});
+        report.end({});
+    }
+    const QStringList lines = linesOf(log);
+    ASSERT_EQ(lines.size(), 6);
+    const QRegularExpression stamp(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d "));
+    QStringList texts;
+    for (const QString& line : lines) {
+        EXPECT_TRUE(stamp.match(line).hasMatch()) << line.toStdString();
+        texts << line.mid(20);
+    }
+    EXPECT_EQ(texts[1], QStringLiteral("Renglón 2: ticket 500 escrito, importe 12.50"));
+    EXPECT_EQ(texts[2], QStringLiteral("Renglón 3: ticket 501 ya existía, no se escribió"));
+    EXPECT_EQ(texts[3], QStringLiteral("Renglón 4: pasado por alto: marcador \"0\""));
+    EXPECT_EQ(texts[4],
+              QStringLiteral("Renglón 5: pasado por alto: importe -3.26, no mayor que cero"));
+    EXPECT_TRUE(texts[5].startsWith(QStringLiteral("Fin: Renglones leídos: 0; ")));
+}
+
+TEST_F(RunReportTest, ALongLogIsRotatedWithoutLosingALine)
+{
+    // Past 4 MB at the start of a run, and past 8 MB within one.
+    {
+        QFile old(log);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(RunReport::kMaxLogBytes + 1, 'x'));
+    }
+    constexpr int kRows = 200000; // about 10 MB of lines
+    {
+        RunReport report(log);
+        begin(report);
+        EXPECT_EQ(QFile(log + QStringLiteral(".1")).size(), RunReport::kMaxLogBytes + 1);
+        for (int row = 2; row < kRows + 2; ++row)
+            report.onRow({RowEvent::Outcome::Written, row, row + 1000, 1.5});
+        report.end({});
+    }
+    const QStringList rotated = linesOf(log + QStringLiteral(".1"));
+    const QStringList current = linesOf(log);
+    EXPECT_LE(QFile(log).size(), 2 * RunReport::kMaxLogBytes);
+    ASSERT_FALSE(rotated.isEmpty());
+    EXPECT_TRUE(rotated.front().contains(QStringLiteral("Inicio (prueba)")));
+    EXPECT_EQ(rotated.size() + current.size(), kRows + 2);
+    EXPECT_TRUE(current.back().contains(QStringLiteral("Fin: ")));
+    // The rows follow each other across the two files.
+    const QStringList all = rotated + current;
+    for (int i = 1; i <= kRows; i += 9973)
+        EXPECT_TRUE(all[i].contains(QStringLiteral("Renglón %1: ").arg(i + 1))) << i;
+}
+
+} // namespace
