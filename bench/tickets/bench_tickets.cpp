@@ -1,11 +1,12 @@
-// Speed of the whole job (open the workbook, scan, write the tickets, close) on MariaDB and
-// SQLite, beside two references on the same data and server:
+// Speed of the whole job (open the workbook, scan, write the tickets and the run report, close)
+// on MariaDB and SQLite, beside two references on the same data and server:
 //   described: the row-by-row write with autocommit, an existence query and a commit for every
 //              record, nothing kept between rows;
 //   limit:     the same header and detail rows loaded by the server's own loader (LOAD DATA
 //              LOCAL INFILE; multi-row INSERT where it is refused) on MariaDB, one transaction
 //              of prepared inserts on SQLite.
-// Every measured case runs in a process of its own, so that its peak memory is its own.
+// Every measured case runs in a process of its own, so that its peak memory is its own. "cpu s"
+// is that process's time, "srv s" the MariaDB server's meanwhile (GT_MYSQL_PID).
 //
 //   bench_tickets [--rows 20000,100000] [--formats xlsx,csv] [--engines mariadb,sqlite]
 //                 [--described-rows 2000] [--repeat 3] [--dir folder]
