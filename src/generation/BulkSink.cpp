@@ -6,6 +6,7 @@
 #include "support/Failure.h"
 #include "support/modComun.h"
 
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
@@ -137,9 +138,12 @@ public:
     void submit(std::vector<Ticket> batch)
     {
         if (connection_) {
+            QElapsedTimer held;
+            held.start();
             const BatchOutcome outcome =
                 storeBatch(*connection_, *store_, batch, [] { return true; });
             const std::lock_guard lock(mutex_);
+            longestMs_ = std::max(longestMs_, held.elapsed());
             record(batch, outcome);
             return;
         }
@@ -157,6 +161,13 @@ public:
     {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return finished_ == submitted_; });
+    }
+
+    // The longest time a batch's transaction was open (its turn to commit included).
+    qint64 longestTransactionMs()
+    {
+        const std::lock_guard lock(mutex_);
+        return longestMs_;
     }
 
     // The tickets committed since the last call, in order, and the failure once there is one.
@@ -231,10 +242,13 @@ private:
                 skip = failure_.has_value();
             }
             BatchOutcome outcome{0, false, {}, true};
+            QElapsedTimer held;
+            held.start();
             if (!skip)
                 outcome = storeBatch(connection, store, batch,
                                      [this, sequence] { return turnOf(sequence); });
             std::unique_lock lock(mutex_);
+            longestMs_ = std::max(longestMs_, held.elapsed());
             changed_.wait(lock, [&] { return stop_ || finished_ == sequence; });
             if (stop_)
                 return;
@@ -283,6 +297,7 @@ private:
     std::vector<Ticket> committed_;
     std::optional<std::pair<Ticket, QString>> failure_;
     bool failureTaken_ = false;
+    qint64 longestMs_ = 0;
     bool stop_ = false;
 };
 
@@ -385,8 +400,10 @@ void BulkSink::checkConnection()
 void BulkSink::finish()
 {
     handOver();
-    if (writer_)
+    if (writer_) {
         writer_->drain();
+        longestTransactionMs_ = writer_->longestTransactionMs();
+    }
     collect();
     writer_.reset();
     // The walk's one recordset reference is closed at its end, as on the row-by-row path.

@@ -43,6 +43,9 @@ public:
     void finish() override;
     void abandon() override;
 
+    // After finish(): the longest time one transaction was open, in milliseconds.
+    qint64 longestTransactionMs() const { return longestTransactionMs_; }
+
 private:
     void start(std::int32_t first);
     void handOver();
@@ -60,6 +63,7 @@ private:
     int batchTickets_ = 0;
     std::vector<Ticket> queue_;
     QElapsedTimer queuedSince_;
+    qint64 longestTransactionMs_ = 0;
 };
 
 } // namespace generation
