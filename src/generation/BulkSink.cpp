@@ -45,37 +45,25 @@ struct BatchOutcome {
 // Asked before every commit; false when the batch must not be stored.
 using CommitGate = std::function<bool()>;
 
-// One transaction for the batch. When it fails, its statements do not say which ticket failed:
-// the tickets are stored again one by one, and those before the failing one are committed in a
-// transaction of their own.
+// One transaction for the batch. The statements of a failed batch do not say which ticket
+// failed: its halves are tried in order, down to the one ticket, written as the row-by-row path
+// writes it. So the tickets before the failing one are stored, its failure is its own, and no
+// transaction is held longer than the batch's.
 BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
                         std::span<const Ticket> batch, const CommitGate& mayCommit)
 {
     if (batch.empty())
         return {};
-    const BatchOutcome dropped{0, false, {}, true};
-    try {
-        connection.BeginTrans();
-        store.insertBatch(batch);
-        if (!mayCommit()) {
-            rollBack(connection);
-            return dropped;
-        }
-        connection.CommitTrans();
-        return {batch.size(), false, {}};
-    } catch (const std::exception&) {
-        rollBack(connection);
-    }
-
-    std::size_t i = 0;
     QString reason;
     try {
         connection.BeginTrans();
-        for (; i < batch.size(); ++i)
-            store.insertOne(batch[i]);
+        if (batch.size() == 1)
+            store.insertOne(batch.front());
+        else
+            store.insertBatch(batch);
         if (!mayCommit()) {
             rollBack(connection);
-            return dropped;
+            return {0, false, {}, true};
         }
         connection.CommitTrans();
         return {batch.size(), false, {}};
@@ -83,12 +71,18 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
         reason = support::failureText(failure);
     }
     rollBack(connection);
-    // A failure outside any ticket (the commit, the connection) keeps none of the batch.
-    const std::size_t failing = i < batch.size() ? i : 0;
-    const BatchOutcome before = storeBatch(connection, store, batch.first(failing), mayCommit);
-    if (before.failed || before.dropped)
-        return before;
-    return {failing, true, reason};
+    if (batch.size() == 1)
+        return {0, true, reason};
+
+    const std::size_t half = batch.size() / 2;
+    const BatchOutcome first = storeBatch(connection, store, batch.first(half), mayCommit);
+    if (first.failed || first.dropped)
+        return first;
+    BatchOutcome second = storeBatch(connection, store, batch.subspan(half), mayCommit);
+    if (second.dropped)
+        return first;
+    second.stored += half;
+    return second;
 }
 
 } // namespace
