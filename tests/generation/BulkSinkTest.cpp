@@ -263,6 +263,32 @@ TEST_P(BulkSinkTest, AFailureInsideABatchKeepsEveryTicketBeforeItsRowAndNoneAfte
     }
 }
 
+TEST_P(BulkSinkTest, AServerThatRefusesItsLoaderGetsTheSameTicketsByInserts)
+{
+    if (GetParam() != Engine::MariaDB)
+        GTEST_SKIP() << "only MySQL has a loader";
+    // The server's setting: other tests running meanwhile fall back the same way, unharmed.
+    struct LoaderOff {
+        TestDatabase& db;
+        explicit LoaderOff(TestDatabase& d) : db(d)
+        {
+            db.exec(QStringLiteral("SET GLOBAL local_infile = 0"));
+        }
+        ~LoaderOff() { db.exec(QStringLiteral("SET GLOBAL local_infile = 1")); }
+    };
+    const std::vector<QStringList> rows = mixedRows(60);
+    Outcome expected = run(rows, {104, 120}, std::nullopt);
+    Outcome bulk;
+    {
+        const LoaderOff off(*db);
+        bulk = run(rows, {104, 120}, BatchLimits{4, 500});
+    }
+    expected.events = sorted(expected.events);
+    bulk.events = sorted(bulk.events);
+    EXPECT_EQ(bulk, expected);
+    EXPECT_TRUE(bulk.failedAt.isEmpty()) << bulk.failedAt.toStdString();
+}
+
 TEST_P(BulkSinkTest, AValueTooLongForItsColumnFailsAtItsRowInsteadOfBeingCut)
 {
     if (GetParam() != Engine::MariaDB)
