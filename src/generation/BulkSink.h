@@ -22,8 +22,8 @@ struct BatchLimits {
     bool serverLoader = true;
 };
 
-// Writes the scan's tickets in batches, each in one transaction, through a TicketStore. The numbers
-// taken in the run's range are read once, at the first exists(). Batches are written on
+// Writes the scan's tickets in batches, each in one transaction, through a TicketStore. The
+// numbers taken in the run's range are read once, at the first exists(). Batches are written on
 // threads of their own, each with its own connection to the same database (two on MySQL, one
 // on SQLite), while the walk reads on; on cnBase itself when no such connection can be had.
 // The result is the one the row-by-row path gives: batches commit in order, after a failure
