@@ -3,14 +3,18 @@
 #include "krvt5/SqlError.h"
 #include "support/Failure.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QTemporaryFile>
 #include <QTime>
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <unordered_map>
 
@@ -111,7 +115,26 @@ std::vector<std::pair<std::size_t, int>> chunks(std::size_t size, int statementR
     return result;
 }
 
+// The loader's files are named after the process that writes them ("...-<pid>-XXXXXX"), so that
+// those of a process that was killed (SIGKILL, Ctrl+C, a closed terminal) can be told apart.
+constexpr QLatin1String kLoadFilePrefix("generar-tickets-carga-");
+
 } // namespace
+
+void removeAbandonedLoadFiles()
+{
+    const QDir folder(QDir::tempPath());
+    const QStringList names =
+        folder.entryList({QString(kLoadFilePrefix) + u'*'}, QDir::Files | QDir::Hidden);
+    for (const QString& name : names) {
+        bool ok = false;
+        const qint64 pid =
+            QStringView(name).mid(kLoadFilePrefix.size()).split(u'-').value(0).toLongLong(&ok);
+        // Only the files of a process that is gone; another user's cannot be removed anyway.
+        if (ok && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+            QFile::remove(folder.filePath(name));
+    }
+}
 
 const QString& Clock::now()
 {
@@ -325,7 +348,11 @@ std::optional<qlonglong> TicketStore::loadRows(Table table, std::span<const Tick
                                                std::span<const qlonglong> ids)
 {
     if (!loadFile_) {
-        loadFile_ = std::make_unique<QTemporaryFile>();
+        removeAbandonedLoadFiles();
+        loadFile_ = std::make_unique<QTemporaryFile>(
+            QDir(QDir::tempPath())
+                .filePath(kLoadFilePrefix + QString::number(QCoreApplication::applicationPid()) +
+                          QStringLiteral("-XXXXXX")));
         if (!loadFile_->open()) {
             load_ = false;
             return std::nullopt;

@@ -28,6 +28,9 @@ private:
     QString text_;
 };
 
+// Removes the files the MySQL loader left in the temporary folder when its process was killed.
+void removeAbandonedLoadFiles();
+
 // Writes tickets on one connection, inside the transaction its caller opened.
 //
 // A batch goes table by table: the headers, then their keys read back through Venta, then the

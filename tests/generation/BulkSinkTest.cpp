@@ -1,7 +1,11 @@
 #include "generation/BulkSink.h"
 
 #include "generation/ScanFixture.h"
+#include "generation/TicketStore.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
 #include <QSqlQuery>
 #include <numeric>
 #include <optional>
@@ -398,5 +402,29 @@ TEST_P(BulkSinkTest, ATableOrColumnThatIsMissingIsAFailureNamingIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, BulkSinkTest, testing::ValuesIn(engines()), engineName);
+
+TEST(LoadFiles, OnlyThoseOfAProcessThatIsGoneAreRemoved)
+{
+    QProcess ended;
+    ended.start(QStringLiteral("true"), {});
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 gone = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const QDir temp(QDir::tempPath());
+    const QString abandoned =
+        temp.filePath(QStringLiteral("generar-tickets-carga-%1-prueba").arg(gone));
+    const QString inUse = temp.filePath(
+        QStringLiteral("generar-tickets-carga-%1-prueba").arg(QCoreApplication::applicationPid()));
+    const QString other = temp.filePath(QStringLiteral("generar-tickets-carga-x-prueba"));
+    for (const QString& path : {abandoned, inUse, other})
+        writeFile(path, "1\t2\n");
+
+    generation::removeAbandonedLoadFiles();
+    EXPECT_FALSE(QFile::exists(abandoned));
+    EXPECT_TRUE(QFile::exists(inUse));
+    EXPECT_TRUE(QFile::exists(other));
+    QFile::remove(inUse);
+    QFile::remove(other);
+}
 
 } // namespace
