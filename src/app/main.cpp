@@ -72,6 +72,16 @@ std::optional<Options> parse(int argc, char** argv)
     return options;
 }
 
+// When a connection is lost, Qt's MySQL driver says on standard error that it cannot free the
+// statements on it, before the program says in its own words what happened. Everything else Qt
+// says goes out as Qt would print it.
+void withoutDriverNoise(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (message.startsWith(u"QMYSQLResult::cleanup: unable to free statement handle"))
+        return;
+    std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
 int runWindow(int argc, char** argv)
 {
     QApplication application(argc, argv);
@@ -110,6 +120,7 @@ int main(int argc, char** argv)
         std::puts("generar-tickets 2.00");
         return 0;
     }
+    qInstallMessageHandler(withoutDriverNoise);
     if (!options->modo)
         return runWindow(argc, argv);
 
