@@ -5,6 +5,7 @@
 //   bench_spreadsheet --dir <folder>  the same, keeping the files in that folder
 //   bench_spreadsheet --open <file>   open one workbook, read the scan's columns, print figures
 
+#include "common/PeakMemory.h"
 #include "spreadsheet/Application.h"
 #include "spreadsheet/CellAddress.h"
 #include "spreadsheet/Conversions.h"
@@ -23,22 +24,6 @@ namespace {
 
 constexpr int kCsvRows = 1000000;
 constexpr int kXlsxRows = 100000;
-
-// getrusage's ru_maxrss survives fork and exec, so it would count the parent's memory; VmHWM
-// is this program's own high-water mark.
-long peakRssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
 
 const char* const kProducts[] = {"Café americano", "Té verde",     "Pan dulce", "Jugo de naranja",
                                  "Torta de jamón", "Agua mineral", "Galletas",  "Chocolate"};
@@ -102,7 +87,7 @@ double cpuMs()
 // The figures of one open, in a process of its own.
 int openOne(const QString& path)
 {
-    const long baseline = peakRssKiB();
+    const long baseline = bench::peakKiB();
     spreadsheet::Application excel;
     QElapsedTimer timer;
     timer.start();
@@ -110,7 +95,7 @@ int openOne(const QString& path)
     const std::shared_ptr<spreadsheet::Workbook> book = excel.Workbooks().Open(path);
     const qint64 openMs = timer.elapsed();
     const double openCpuMs = cpuMs() - cpu;
-    const long openPeak = peakRssKiB();
+    const long openPeak = bench::peakKiB();
 
     // The columns the sheet scan reads, every row.
     timer.restart();

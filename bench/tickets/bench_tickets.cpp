@@ -19,6 +19,7 @@
 // first --described-rows rows of the same workbook.
 
 #include "Workbooks.h"
+#include "common/PeakMemory.h"
 #include "generation/BulkSink.h"
 #include "generation/RunControl.h"
 #include "generation/RunReport.h"
@@ -63,21 +64,7 @@ QString engineName(Engine engine)
     std::exit(2);
 }
 
-// This process's own high-water mark: VmHWM starts afresh at exec, while getrusage's
-// ru_maxrss would carry the parent's over.
-long peakKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : status.readAll().split('\n')) {
-            if (line.startsWith("VmHWM:"))
-                return line.mid(6).trimmed().split(' ').value(0).toLong();
-        }
-    }
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
+using bench::peakKiB;
 
 void exec(QSqlQuery& query, const QString& statement)
 {
