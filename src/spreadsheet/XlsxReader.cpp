@@ -214,11 +214,12 @@ public:
     {
         try {
             part_ = std::make_unique<ZipPart>(zip, name, limit, handle_);
+            thread_ = std::thread([this] { unpack(); });
         } catch (...) {
+            part_.reset();
             zip_discard(handle_);
             throw;
         }
-        thread_ = std::thread([this] { unpack(); });
     }
     ~AheadPart()
     {
