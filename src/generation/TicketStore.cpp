@@ -341,8 +341,9 @@ qlonglong TicketStore::insertRows(Table table, std::span<const Ticket> tickets,
 // Nullopt when the loader cannot be used (no file of ours, or the server refuses LOCAL
 // INFILE): then, and after any surprise, the store goes on with INSERTs. LOCAL turns the
 // server's errors into warnings and skipped rows, so a load counts only when every row arrived
-// without a warning; otherwise the batch fails here and is stored again ticket by ticket,
-// where a value the table cannot take is an error as on the row-by-row path.
+// without a warning; otherwise the batch fails here and is stored again by halves with
+// INSERTs, down to the single ticket, where a value the table cannot take is an error as on the
+// row-by-row path.
 std::optional<qlonglong> TicketStore::loadRows(Table table, std::span<const Ticket> tickets,
                                                std::span<const QString> amounts,
                                                std::span<const qlonglong> ids)
