@@ -5,7 +5,20 @@
 #include "spreadsheet/Failure.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+
+// The regional settings a fuzzer input's first byte picks: day or month first, "." or ",".
+inline spreadsheet::Regional regionalFrom(std::uint8_t byte)
+{
+    spreadsheet::Regional regional;
+    regional.dayFirst = (byte & 1) != 0;
+    if ((byte & 2) != 0) {
+        regional.decimalPoint = u',';
+        regional.groupSeparator = u'.';
+    }
+    return regional;
+}
 
 // Reads the top-left cells the way the sheet scan does, checking what must always hold.
 inline void readCells(const spreadsheet::Worksheet& sheet, const spreadsheet::Regional& regional)

@@ -8,12 +8,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
-    spreadsheet::Regional regional;
-    regional.dayFirst = (data[0] & 1) != 0;
-    if ((data[0] & 2) != 0) {
-        regional.decimalPoint = u',';
-        regional.groupSeparator = u'.';
-    }
+    const spreadsheet::Regional regional = regionalFrom(data[0]);
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1),
                            static_cast<qsizetype>(size - 1));
     try {

@@ -22,8 +22,7 @@ protected:
     {
         db = std::make_unique<TestDatabase>(GetParam());
         place = std::make_unique<Installation>(*db, 700);
-        QFile::remove(place->executable());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(GT_EXECUTABLE), place->executable()));
+        ASSERT_TRUE(installProgram(place->executable()));
     }
 
     ProgramRun start(const QStringList& arguments)

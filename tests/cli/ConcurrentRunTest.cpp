@@ -23,8 +23,7 @@ protected:
     {
         db = std::make_unique<TestDatabase>(GetParam());
         place = std::make_unique<Installation>(*db, 700);
-        QFile::remove(place->executable());
-        ASSERT_TRUE(QFile::copy(QStringLiteral(GT_EXECUTABLE), place->executable()));
+        ASSERT_TRUE(installProgram(place->executable()));
         writeFile(place->workbook(), "Folio,Marca,,Fecha,Importe\r\n,V,,07/12/2026,10\r\n");
     }
 

@@ -22,8 +22,7 @@ TEST(Credentials, ThePasswordIsInNoOutputNoMessageAndNoReport)
         GTEST_SKIP() << "sin servidor MariaDB de pruebas";
     TestDatabase db(Engine::MariaDB);
     Installation place(db, 700);
-    QFile::remove(place.executable());
-    ASSERT_TRUE(QFile::copy(QStringLiteral(GT_EXECUTABLE), place.executable()));
+    ASSERT_TRUE(installProgram(place.executable()));
     writeFile(place.workbook(), "Folio,Marca,,Fecha,Importe\r\n,V,,07/12/2026,10\r\n"
                                 ",V,,31/02/2026,11\r\n");
     const QString registry = place.posFolder() + QStringLiteral("/vtw.ini");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,13 @@ struct ProgramRun {
     QString out;
     QString err;
 };
+
+// The real program copied to `executable`, so that the program's folder is the test's.
+inline bool installProgram(const QString& executable)
+{
+    QFile::remove(executable);
+    return QFile::copy(QStringLiteral(GT_EXECUTABLE), executable);
+}
 
 // Runs the real program as a terminal or a scheduler would: no display, and the C locale, whose
 // dates are day first.
