@@ -1,7 +1,7 @@
 // Speed of the whole job (open the workbook, scan, write the tickets and the run report, close)
 // on MariaDB and SQLite, beside two references on the same data and server:
-//   described: the row-by-row write with autocommit, an existence query and a commit for every
-//              record, nothing kept between rows;
+//   row-by-row: the baseline, the plain row-by-row write through the component with an
+//              existence query and a commit for every record, nothing kept between rows;
 //   limit:     the same header and detail rows loaded by the server's own loader (LOAD DATA
 //              LOCAL INFILE; multi-row INSERT where it is refused) on MariaDB, one transaction
 //              of prepared inserts on SQLite.
@@ -9,18 +9,19 @@
 // is that process's time, "srv s" the MariaDB server's meanwhile (GT_MYSQL_PID).
 //
 //   bench_tickets [--rows 20000,100000] [--formats xlsx,csv] [--engines mariadb,sqlite]
-//                 [--described-rows 2000] [--repeat 3] [--dir folder]
-//   bench_tickets --smoke   300 rows, every case; fails when the bulk path and the described
-//                           behaviour leave different rows, or a re-run writes anything
+//                 [--row-by-row-rows 2000] [--repeat 3] [--dir folder]
+//   bench_tickets --smoke   300 rows, every case; fails when the bulk path and the row-by-row
+//                           baseline leave different rows, or a re-run writes anything
 //
 // MariaDB is the server of GT_MYSQL_HOST, GT_MYSQL_PORT, GT_MYSQL_USER and GT_MYSQL_PASSWORD
 // (scripts/bench and scripts/test start one); without GT_MYSQL_PORT only SQLite runs, unless
-// GT_REQUIRE_MYSQL=1. The described behaviour commits twice per ticket, so it is timed on the
-// first --described-rows rows of the same workbook.
+// GT_REQUIRE_MYSQL=1. The row-by-row baseline commits twice per ticket, so it is timed on the
+// first --row-by-row-rows rows of the same workbook.
 
 #include "Workbooks.h"
 #include "common/PeakMemory.h"
 #include "generation/BulkSink.h"
+#include "generation/RowByRowSink.h"
 #include "generation/RunControl.h"
 #include "generation/RunReport.h"
 #include "generation/TicketSink.h"
@@ -118,56 +119,8 @@ public:
     void paintPending() override {}
 };
 
-// The described behaviour: an existence query through the component for every ticket, then
-// header and line each stored by its own Update, in autocommit.
-class DescribedSink : public generation::TicketSink {
-public:
-    explicit DescribedSink(generation::WindowState& state) : state_(state) {}
-
-    bool exists(std::int32_t venta) override
-    {
-        return support::oBases->AbrirTabla(
-            rs_, state_.cnBase, QStringLiteral("tickets WHERE Venta=%1 LIMIT 1").arg(venta));
-    }
-
-    void write(const generation::Ticket& t) override
-    {
-        const auto hora = [] { return QTime::currentTime().toString(QStringLiteral("HH:mm")); };
-        rs_->AddNew();
-        rs_->setCollect(QStringLiteral("Venta"), t.venta);
-        rs_->setCollect(QStringLiteral("Fecha"), t.fechaEncabezado);
-        rs_->setCollect(QStringLiteral("Hora"), hora());
-        rs_->setCollect(QStringLiteral("Efectivo"), t.importe);
-        rs_->setCollect(QStringLiteral("Total"), t.importe);
-        rs_->Update();
-        const QVariant id =
-            support::oBases->LastId(state_.cnBase, QStringLiteral("tickets"), QStringLiteral("Id"));
-        support::oBases->AbrirTabla(rs_, state_.cnBase,
-                                    QStringLiteral("ticketsdetalle WHERE Venta=-9"));
-        rs_->AddNew();
-        rs_->setCollect(QStringLiteral("Venta"), t.venta);
-        rs_->setCollect(QStringLiteral("Partida"), 1);
-        rs_->setCollect(QStringLiteral("Fecha"), t.fechaDetalle);
-        rs_->setCollect(QStringLiteral("Hora"), hora());
-        rs_->setCollect(QStringLiteral("Producto"), QStringLiteral("V"));
-        rs_->setCollect(QStringLiteral("Descrip"), t.descrip);
-        rs_->setCollect(QStringLiteral("Cantidad"), 1);
-        rs_->setCollect(QStringLiteral("Precio"), t.importe);
-        rs_->setCollect(QStringLiteral("IdTicket"), id.toInt());
-        rs_->Update();
-        if (onStored)
-            onStored(t);
-    }
-
-    void finish() override { support::oBases->CierraTabla(rs_); }
-
-private:
-    generation::WindowState& state_;
-    krvt5::RecordsetRef rs_;
-};
-
 struct CaseArgs {
-    QString kind; // described, bulk, limit
+    QString kind; // row-by-row, bulk, limit
     Engine engine = Engine::SQLite;
     QString database;
     QString folder; // SQLite: where <database>.db is; limit: where the rows to load are
@@ -211,8 +164,9 @@ int runJob(const CaseArgs& a)
     state.cArchivo = a.workbook;
     state.nTicket = 1;
     NullSurface surface;
-    DescribedSink described(state);
-    generation::BulkSink bulk(state); // as the program's own, kept to read its longest hold
+    generation::RowByRowSink rowByRow(state, bases, generation::RowByRowSink::Commit::PerRecord);
+    // As the program's own, kept to read its longest hold.
+    generation::BulkSink bulk(state, generation::ConnectionsLike(bases));
     // The program keeps its run report in its folder, a line per row.
     generation::RunReport report(QDir(a.folder).filePath(QStringLiteral("generar-tickets.log")));
     QElapsedTimer timer;
@@ -222,8 +176,8 @@ int runJob(const CaseArgs& a)
                  bases.cUsuario);
     const generation::Figures f = generation::ProcesarVentas(
         state, surface, &report,
-        a.kind == QLatin1String("described") ? static_cast<generation::TicketSink*>(&described)
-                                             : &bulk);
+        a.kind == QLatin1String("row-by-row") ? static_cast<generation::TicketSink*>(&rowByRow)
+                                              : &bulk);
     report.end(f);
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     printResult(seconds, cpuSeconds() - cpu, f.rowsRead, f.written, f.existed, a.kind,
@@ -548,7 +502,7 @@ struct Options {
     std::vector<int> rows{20000, 100000};
     QStringList formats{QStringLiteral("xlsx"), QStringLiteral("csv")};
     std::vector<Engine> engines;
-    int describedRows = 2000;
+    int rowByRowRows = 2000;
     int repeat = 3;
     QString dir;
     bool smoke = false;
@@ -577,7 +531,7 @@ void printHeading()
 }
 
 void printRow(Engine engine, const QString& format, int rows, const QString& what, const Result& r,
-              std::optional<double> described, std::optional<double> limit)
+              std::optional<double> rowByRow, std::optional<double> limit)
 {
     const double ticketsPerSecond = r.seconds > 0 ? r.tickets / r.seconds : 0;
     const auto ratio = [&](std::optional<double> reference, bool percent) {
@@ -592,7 +546,7 @@ void printRow(Engine engine, const QString& format, int rows, const QString& wha
     std::printf("%-8s %-5s %7d  %-36s %8.3f %6.2f %6s %9.0f %9.0f %8.1f %8s %8s\n",
                 qPrintable(engineName(engine)), qPrintable(format), rows, qPrintable(what),
                 r.seconds, r.cpu, qPrintable(server), r.seconds > 0 ? rows / r.seconds : 0,
-                ticketsPerSecond, r.peakKiB / 1024.0, qPrintable(ratio(described, false)),
+                ticketsPerSecond, r.peakKiB / 1024.0, qPrintable(ratio(rowByRow, false)),
                 qPrintable(ratio(limit, true)));
     std::fflush(stdout);
 }
@@ -603,15 +557,15 @@ int runBench(const Options& o)
     const QString dir = o.dir.isEmpty() ? temporary.path() : o.dir;
     QDir().mkpath(dir);
     bool same = true;
-    int describedRows = o.describedRows;
+    int rowByRowRows = o.rowByRowRows;
     for (int n : o.rows)
-        describedRows = std::min(describedRows, std::max(n, 1));
+        rowByRowRows = std::min(rowByRowRows, std::max(n, 1));
 
-    // Workbooks: one per size and format, and the described behaviour's first rows.
+    // Workbooks: one per size and format, and the row-by-row baseline's first rows.
     std::map<std::pair<QString, int>, QString> workbooks;
     for (const QString& format : o.formats) {
         std::vector<int> sizes = o.rows;
-        sizes.push_back(describedRows);
+        sizes.push_back(rowByRowRows);
         for (int n : sizes) {
             QString& path = workbooks[{format, n}];
             if (!path.isEmpty())
@@ -629,17 +583,17 @@ int runBench(const Options& o)
         for (const QString& format : o.formats) {
             const QString prefix =
                 QStringLiteral("bench_tickets_%1_").arg(QCoreApplication::applicationPid());
-            Target describedDb(engine, prefix + QString::number(++targetCount), dir);
+            Target rowByRowDb(engine, prefix + QString::number(++targetCount), dir);
             const bool onServer = engine == Engine::MariaDB;
-            const Result described = runChild(
+            const Result rowByRow = runChild(
                 QStringLiteral("job"),
-                describedDb.childArgs() +
-                    QStringList{QStringLiteral("--kind"), QStringLiteral("described"),
-                                QStringLiteral("--workbook"), workbooks[{format, describedRows}]},
+                rowByRowDb.childArgs() +
+                    QStringList{QStringLiteral("--kind"), QStringLiteral("row-by-row"),
+                                QStringLiteral("--workbook"), workbooks[{format, rowByRowRows}]},
                 onServer);
-            const double describedRate =
-                described.seconds > 0 ? described.tickets / described.seconds : 0;
-            printRow(engine, format, describedRows, QStringLiteral("described"), described, {}, {});
+            const double rowByRowRate =
+                rowByRow.seconds > 0 ? rowByRow.tickets / rowByRow.seconds : 0;
+            printRow(engine, format, rowByRowRows, QStringLiteral("row-by-row"), rowByRow, {}, {});
 
             for (int n : o.rows) {
                 // The machine is shared: each case is run again and its fastest run kept.
@@ -657,9 +611,9 @@ int runBench(const Options& o)
                                     again.existed, written.tickets);
                         same = false;
                     }
-                    if (round == 0 && n == describedRows) {
-                        const bool equal = bulkDb.content() == describedDb.content();
-                        std::printf("bulk and described rows %s\n", equal ? "equal" : "DIFFER");
+                    if (round == 0 && n == rowByRowRows) {
+                        const bool equal = bulkDb.content() == rowByRowDb.content();
+                        std::printf("bulk and row-by-row rows %s\n", equal ? "equal" : "DIFFER");
                         same = same && equal;
                     }
                     bulkDb.dumpAndEmpty();
@@ -675,12 +629,12 @@ int runBench(const Options& o)
                     keepFastest(limit, loaded);
                 }
                 const double limitRate = limit->seconds > 0 ? limit->tickets / limit->seconds : 0;
-                printRow(engine, format, n, QStringLiteral("bulk (full job)"), *bulk, describedRate,
+                printRow(engine, format, n, QStringLiteral("bulk (full job)"), *bulk, rowByRowRate,
                          limitRate);
                 printRow(engine, format, n, QStringLiteral("re-run, all numbers taken"), *rerun, {},
                          {});
                 printRow(engine, format, n, QStringLiteral("limit: ") + limit->method, *limit,
-                         describedRate, {});
+                         rowByRowRate, {});
                 std::printf("%-8s %-5s %7d  bulk: longest transaction open %lld ms\n",
                             qPrintable(engineName(engine)), qPrintable(format), n,
                             static_cast<long long>(bulk->holdMs));
@@ -736,13 +690,13 @@ int main(int argc, char** argv)
     o.smoke = args.contains(QStringLiteral("--smoke"));
     if (o.smoke) {
         o.rows = {300};
-        o.describedRows = 300;
+        o.rowByRowRows = 300;
         o.repeat = 1;
     }
     if (!value(QStringLiteral("--rows")).isEmpty())
         o.rows = numbers(value(QStringLiteral("--rows")));
-    if (!value(QStringLiteral("--described-rows")).isEmpty())
-        o.describedRows = numbers(value(QStringLiteral("--described-rows"))).front();
+    if (!value(QStringLiteral("--row-by-row-rows")).isEmpty())
+        o.rowByRowRows = numbers(value(QStringLiteral("--row-by-row-rows"))).front();
     if (!value(QStringLiteral("--repeat")).isEmpty())
         o.repeat = numbers(value(QStringLiteral("--repeat"))).front();
     if (!value(QStringLiteral("--formats")).isEmpty())

@@ -1,17 +1,20 @@
 #pragma once
 
+#include "generation/CommitPipeline.h"
+#include "generation/TakenNumbers.h"
 #include "generation/TicketSink.h"
 #include "generation/WindowState.h"
 
 #include <QElapsedTimer>
 #include <cstdint>
 #include <memory>
-#include <unordered_set>
 #include <vector>
 
-namespace generation {
+namespace krvt5 {
+class BasesDD;
+}
 
-class BatchWriter;
+namespace generation {
 
 // How much the bulk path may queue before it commits.
 struct BatchLimits {
@@ -22,24 +25,32 @@ struct BatchLimits {
     bool serverLoader = true;
 };
 
-// Writes the scan's tickets in batches, each in one transaction, through a TicketStore. The
-// numbers taken in the run's range are read once, at the first exists(). Batches are written on
-// threads of their own, each with its own connection to the same database (two on MySQL, one
-// on SQLite), while the walk reads on; on cnBase itself when no such connection can be had.
-// The result is the one the row-by-row path gives: batches commit in order, after a failure
-// every ticket before the failing row is stored and none after it, and nRenglon, nTicket and
-// nVacios are left as the row-by-row walk leaves them at the failing row. onStored is told on
-// the caller's thread once a ticket is committed.
+// Connections with the settings of `bases`, each through a component object of its own.
+ConnectionSource ConnectionsLike(const krvt5::BasesDD& bases);
+
+// Fails when a server connection does not answer.
+void CheckAnswers(krvt5::Connection& connection);
+
+// Writes the walk's tickets in batches through a commit pipeline: threaded on connections from
+// `source` (to the walk's own database only) while the walk reads on (two on a server, one on a
+// file engine), or on cnBase itself when no such connection can be had. The numbers taken in the
+// run's range are read once, at begin(). Before a batch is handed over, `checkLock` is asked on the
+// walk's connection (by default: that it still answers, since a server lock lives on it). onStored
+// is told on the walk's thread once a ticket is committed.
 class BulkSink : public TicketSink {
 public:
-    explicit BulkSink(WindowState& state) : BulkSink(state, BatchLimits{}) {}
-    BulkSink(WindowState& state, BatchLimits limits);
+    using LockCheck = std::function<void(krvt5::Connection& walk)>;
+
+    BulkSink(WindowState& state, ConnectionSource source, BatchLimits limits = {},
+             LockCheck checkLock = CheckAnswers);
     ~BulkSink() override;
     BulkSink(const BulkSink&) = delete;
     BulkSink& operator=(const BulkSink&) = delete;
 
-    bool exists(std::int32_t venta) override;
+    void begin(std::int32_t first, std::int32_t lastRow) override;
+    bool isTaken(std::int32_t venta) override;
     void write(const Ticket& ticket) override;
+    void poll() override;
     void finish() override;
     void abandon() override;
 
@@ -47,19 +58,17 @@ public:
     qint64 longestTransactionMs() const { return longestTransactionMs_; }
 
 private:
-    void start(std::int32_t first);
+    krvt5::Connection& walk() const;
     void handOver();
-    void checkConnection();
-    // Tells onStored what was committed meanwhile; throws the writer's failure.
+    // Tells onStored what was committed meanwhile; throws the pipeline's failure.
     void collect();
-    [[noreturn]] void fail(const Ticket& ticket, const QString& reason);
 
     WindowState& state_;
+    ConnectionSource source_;
     BatchLimits limits_;
-    std::unique_ptr<BatchWriter> writer_;
-    std::int32_t first_ = 0;
-    std::int32_t last_ = -1;
-    std::unordered_set<std::int32_t> taken_;
+    LockCheck checkLock_;
+    std::unique_ptr<CommitPipeline> pipeline_;
+    TakenNumbers taken_;
     int batchTickets_ = 0;
     std::vector<Ticket> queue_;
     QElapsedTimer queuedSince_;

@@ -1,118 +1,115 @@
 #include "generation/RecorrerHoja.h"
 
+#include "generation/RowByRowSink.h"
+#include "generation/SaleRows.h"
 #include "generation/ScanParts.h"
 #include "spreadsheet/Conversions.h"
 #include "support/Failure.h"
 #include "support/Surface.h"
 #include "support/modComun.h"
 
+#include <QScopeGuard>
+#include <optional>
+
 namespace generation {
 
 using support::Label;
-
-namespace {
-
-constexpr int kEmptyRowsToStop = 50;
-
-} // namespace
 
 Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* sink,
                      ScanObserver* observer)
 {
     using Outcome = RowEvent::Outcome;
     Figures figures;
-    RowByRowSink plain(state);
-    if (!sink)
-        sink = &plain;
+    std::unique_ptr<RowByRowSink> plain;
+    if (!sink) {
+        plain = std::make_unique<RowByRowSink>(state, *support::oBases);
+        sink = plain.get();
+    }
     const auto tell = [observer](Outcome outcome, std::int32_t row, std::int32_t ticket,
                                  double amount) {
         if (observer)
             observer->onRow({outcome, row, ticket, amount});
     };
+
+    surface.setCaption(Label::Label1, QString());
+    state.oLibro = state.oExcel->Workbooks().Open(state.cArchivo);
+    const spreadsheet::Regional& regional = state.oExcel->regional();
+    const spreadsheet::Worksheet& sheet = state.oLibro->Worksheets(1);
+
     sink->onStored = [&](const Ticket& ticket) {
         ++figures.written;
         figures.amountWritten += ticket.importe;
         tell(Outcome::Written, ticket.row, ticket.venta, ticket.importe);
     };
-
-    surface.setCaption(Label::Label1, QString());
-    state.nRenglon = 2;
-    state.nVacios = 0;
-    state.oLibro = state.oExcel->Workbooks().Open(state.cArchivo);
-    const spreadsheet::Regional& regional = state.oExcel->regional();
+    const auto unhook = qScopeGuard([sink] { sink->onStored = nullptr; });
 
     Progress progress(surface, state.cArchivo);
+    SaleRows rows(state, sheet, regional, figures, progress);
+    bool begun = false;
     try {
-        for (;;) {
-            const std::int32_t row = state.nRenglon;
-            progress.row(row);
-            ++figures.rowsRead;
-            const spreadsheet::Worksheet& sheet = state.oLibro->Worksheets(1);
-            const QString b = CellAddress('B', row);
-            const QString cMarca = spreadsheet::CellText(sheet.Range(b).Value(), regional, b);
-            if (cMarca.isEmpty()) {
-                state.nVacios.increment("nVacios");
-                if (state.nVacios >= kEmptyRowsToStop)
-                    break;
-            } else {
-                state.nVacios = 0;
-                if (cMarca == QLatin1String("0")) {
-                    ++figures.zeroMarker;
-                    tell(Outcome::ZeroMarker, row, 0, 0);
-                } else {
-                    ++figures.saleRows;
-                    const QString d = CellAddress('D', row);
-                    const QString e = CellAddress('E', row);
-                    const QString cFecha =
-                        spreadsheet::CellText(sheet.Range(d).Value(), regional, d);
-                    const double nImporte = AmountOf(sheet.Range(e).Value(), e);
-                    if (nImporte > 0) {
-                        const QString h = CellAddress('H', row);
-                        const QString cDescrip = spreadsheet::TrimBlanks(
-                            spreadsheet::CellText(sheet.Range(h).Value(), regional, h));
-                        const std::int32_t venta = state.nTicket;
-                        if (figures.numbersUsed++ == 0)
-                            figures.firstTicket = venta;
-                        figures.lastTicket = venta;
-                        if (sink->exists(venta)) {
-                            ++figures.existed;
-                            tell(Outcome::Existed, row, venta, nImporte);
-                        } else {
-                            // A date that is no date fails here, before anything is written.
-                            Ticket ticket;
-                            ticket.venta = venta;
-                            ticket.fechaEncabezado = spreadsheet::TextToDate(cFecha, regional);
-                            ticket.fechaDetalle = spreadsheet::TextToDate(cFecha, regional);
-                            ticket.importe = nImporte;
-                            ticket.descrip = DescripcionDetalle(cDescrip);
-                            ticket.row = row;
-                            sink->write(ticket);
-                        }
-                        state.nTicket.increment("nTicket");
-                    } else {
-                        ++figures.notPositive;
-                        tell(Outcome::NotPositive, row, 0, nImporte);
-                    }
+        while (const std::optional<SaleRow> row = rows.next()) {
+            if (row->failure)
+                throw support::Failure(*row->failure);
+            switch (row->kind) {
+            case SaleRow::Kind::ZeroMarker:
+                tell(Outcome::ZeroMarker, row->row, 0, 0);
+                break;
+            case SaleRow::Kind::NotPositive:
+                tell(Outcome::NotPositive, row->row, 0, row->amount);
+                break;
+            case SaleRow::Kind::Sale:
+                if (!begun) {
+                    sink->begin(row->venta, sheet.lastRow());
+                    begun = true;
                 }
+                sink->poll();
+                if (sink->isTaken(row->venta)) {
+                    ++figures.existed;
+                    tell(Outcome::Existed, row->row, row->venta, row->amount);
+                } else {
+                    // A date that is no date fails here, before anything is written.
+                    Ticket ticket;
+                    ticket.venta = row->venta;
+                    ticket.fechaEncabezado = spreadsheet::TextToDate(row->fecha, regional);
+                    ticket.fechaDetalle = ticket.fechaEncabezado;
+                    ticket.importe = row->amount;
+                    ticket.descrip = DescripcionDetalle(row->descrip);
+                    ticket.row = row->row;
+                    sink->write(ticket);
+                }
+                break;
             }
-            state.nRenglon.increment("nRenglon");
         }
         sink->finish();
     } catch (const std::exception& failure) {
-        const QString where = QStringLiteral("\nArchivo: %1\nHoja 1, renglón %2")
-                                  .arg(state.cArchivo)
-                                  .arg(state.nRenglon.value());
+        QString message = support::failureText(failure);
+        std::optional<StoreFailure> stored;
+        if (const auto* failed = dynamic_cast<const StoreFailure*>(&failure))
+            stored = *failed;
         try {
+            // Stores what was queued before the failing row.
             sink->abandon();
+        } catch (const StoreFailure& earlier) {
+            // A ticket before the failing row failed too: the row-by-row walk stops there.
+            if (!stored || earlier.row < stored->row) {
+                stored = earlier;
+                message = earlier.message();
+            }
         } catch (...) {
             // What the sink could not keep is rolled back; the first failure is reported.
         }
+        if (stored) {
+            state.nRenglon = stored->row;
+            state.nVacios = 0;
+            state.nTicket = stored->venta;
+        }
         progress.finish();
-        sink->onStored = nullptr;
-        throw support::Failure(support::failureText(failure) + where);
+        throw WalkFailure(message + QStringLiteral("\nArchivo: %1\nHoja 1, renglón %2")
+                                        .arg(state.cArchivo)
+                                        .arg(state.nRenglon.value()),
+                          state.nRenglon);
     }
     progress.finish();
-    sink->onStored = nullptr;
     return figures;
 }
 

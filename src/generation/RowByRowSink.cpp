@@ -1,6 +1,7 @@
-#include "generation/TicketSink.h"
+#include "generation/RowByRowSink.h"
+
+#include "generation/TicketColumns.h"
 #include "support/Failure.h"
-#include "support/modComun.h"
 
 #include <QTime>
 #include <limits>
@@ -8,11 +9,6 @@
 namespace generation {
 
 namespace {
-
-QString clockTime()
-{
-    return QTime::currentTime().toString(QStringLiteral("HH:mm"));
-}
 
 std::int32_t keyOf(const QVariant& id)
 {
@@ -29,49 +25,43 @@ std::int32_t keyOf(const QVariant& id)
 
 } // namespace
 
-bool RowByRowSink::exists(std::int32_t venta)
+bool RowByRowSink::isTaken(std::int32_t venta)
 {
-    return support::oBases->AbrirTabla(rsTabla_, state_.cnBase,
-                                       QStringLiteral("tickets WHERE Venta=") +
-                                           QString::number(venta) + QStringLiteral(" LIMIT 1"));
+    return bases_.AbrirTabla(rsTabla_, state_.cnBase,
+                             QStringLiteral("tickets WHERE Venta=") + QString::number(venta) +
+                                 QStringLiteral(" LIMIT 1"));
+}
+
+void RowByRowSink::fill(const PosTable& table, const RowValues& values)
+{
+    rsTabla_->AddNew();
+    for (const Column& column : table.columns)
+        rsTabla_->setCollect(column.name, BoundValue(column.source, values));
+    rsTabla_->Update();
 }
 
 void RowByRowSink::write(const Ticket& ticket)
 {
-    krvt5::BasesDD& bases = *support::oBases;
-    state_.cnBase->BeginTrans();
+    const QString hora = QTime::currentTime().toString(QStringLiteral("HH:mm"));
+    const QString amount = DecimalText(ticket.importe);
+    if (oneTransaction_)
+        state_.cnBase->BeginTrans();
     try {
         // The recordset of the existence query, on tickets, takes the header.
-        rsTabla_->AddNew();
-        rsTabla_->setCollect(QStringLiteral("Venta"), ticket.venta);
-        rsTabla_->setCollect(QStringLiteral("Fecha"), ticket.fechaEncabezado);
-        rsTabla_->setCollect(QStringLiteral("Hora"), clockTime());
-        rsTabla_->setCollect(QStringLiteral("Efectivo"), ticket.importe);
-        rsTabla_->setCollect(QStringLiteral("Total"), ticket.importe);
-        rsTabla_->Update();
-
-        const std::int32_t nIdTicket =
-            keyOf(bases.LastId(state_.cnBase, QStringLiteral("tickets"), QStringLiteral("Id")));
-
-        bases.AbrirTabla(rsTabla_, state_.cnBase, QStringLiteral("ticketsdetalle WHERE Venta=-9"));
-        rsTabla_->AddNew();
-        rsTabla_->setCollect(QStringLiteral("Venta"), ticket.venta);
-        rsTabla_->setCollect(QStringLiteral("Partida"), QVariant::fromValue<qint16>(1));
-        rsTabla_->setCollect(QStringLiteral("Fecha"), ticket.fechaDetalle);
-        rsTabla_->setCollect(QStringLiteral("Hora"), clockTime());
-        rsTabla_->setCollect(QStringLiteral("Producto"), QStringLiteral("V"));
-        rsTabla_->setCollect(QStringLiteral("Descrip"), ticket.descrip);
-        rsTabla_->setCollect(QStringLiteral("Cantidad"), QVariant::fromValue<qint16>(1));
-        rsTabla_->setCollect(QStringLiteral("Precio"), ticket.importe);
-        rsTabla_->setCollect(QStringLiteral("IdTicket"), nIdTicket);
-        rsTabla_->Update();
-
-        state_.cnBase->CommitTrans();
+        fill(kTickets, {ticket, hora, amount});
+        const std::int32_t key = keyOf(bases_.LastId(state_.cnBase, kTickets.name, kKeyColumn));
+        bases_.AbrirTabla(rsTabla_, state_.cnBase,
+                          kTicketsDetalle.name + QStringLiteral(" WHERE Venta=-9"));
+        fill(kTicketsDetalle, {ticket, hora, amount, key});
+        if (oneTransaction_)
+            state_.cnBase->CommitTrans();
     } catch (...) {
-        try {
-            state_.cnBase->RollbackTrans();
-        } catch (...) {
-            // The first failure is the one to report; a lost connection rolls back anyway.
+        if (oneTransaction_) {
+            try {
+                state_.cnBase->RollbackTrans();
+            } catch (...) {
+                // The first failure is the one to report; a lost connection rolls back anyway.
+            }
         }
         throw;
     }
@@ -81,7 +71,7 @@ void RowByRowSink::write(const Ticket& ticket)
 
 void RowByRowSink::finish()
 {
-    support::oBases->CierraTabla(rsTabla_);
+    bases_.CierraTabla(rsTabla_);
 }
 
 } // namespace generation

@@ -38,7 +38,7 @@ RunLock::RunLock(krvt5::ConnectionRef connection, const QString& database,
 {
     if (!connection_)
         throw support::Failure(QStringLiteral("No hay conexión abierta con la base de datos."));
-    if (connection_->driverName() == QLatin1String("QMYSQL"))
+    if (connection_->engine().isServer())
         lockServer(database, wait);
     else
         lockFileBeside(database, wait);

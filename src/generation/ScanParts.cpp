@@ -10,7 +10,6 @@ namespace generation {
 
 namespace {
 
-constexpr int kDescripLength = 60;
 // Label1 shows a few rows a second; more would only slow a long run down.
 constexpr qint64 kProgressIntervalMs = 200;
 

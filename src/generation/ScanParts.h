@@ -12,6 +12,9 @@ class Surface;
 
 namespace generation {
 
+// The detail line's description holds this many characters.
+inline constexpr int kDescripLength = 60;
+
 // The address of a cell of the sales sheet ("B2").
 QString CellAddress(char column, std::int32_t row);
 

@@ -1,6 +1,7 @@
 #include "generation/Simulacion.h"
 
 #include "generation/ExistingTickets.h"
+#include "generation/SaleRows.h"
 #include "generation/ScanParts.h"
 #include "spreadsheet/Conversions.h"
 #include "spreadsheet/Failure.h"
@@ -14,9 +15,6 @@
 namespace generation {
 
 namespace {
-
-constexpr int kEmptyRowsToStop = 50;
-constexpr int kDescripLength = 60;
 
 bool isDate(const QString& text, const spreadsheet::Regional& regional)
 {
@@ -61,30 +59,22 @@ public:
     }
 
     // What else a row that would be written holds that the user should know of.
-    void checkSale(const spreadsheet::Worksheet& sheet, std::int32_t row,
-                   const spreadsheet::CellValue& amountCell, const spreadsheet::Regional& regional)
+    void checkSale(const SaleRow& sale)
     {
-        if (amountCell.kind == spreadsheet::CellValue::Kind::Text) {
-            problem(row,
+        if (sale.amountCell.kind == spreadsheet::CellValue::Kind::Text) {
+            problem(sale.row,
                     QStringLiteral("el importe \"%1\" es texto; se tomaría como %2")
-                        .arg(amountCell.text)
-                        .arg(support::oLib->krVal(amountCell.toVariant())),
+                        .arg(sale.amountCell.text)
+                        .arg(sale.amount),
                     false);
         }
-        const QString h = CellAddress('H', row);
-        try {
-            const QString descrip =
-                spreadsheet::TrimBlanks(spreadsheet::CellText(sheet.Range(h).Value(), regional, h));
-            if (descrip.size() > kDescripLength) {
-                problem(row,
-                        QStringLiteral("la descripción tiene %1 caracteres; se guardarían los "
-                                       "primeros %2")
-                            .arg(descrip.size())
-                            .arg(kDescripLength),
-                        false);
-            }
-        } catch (const std::exception& failure) {
-            problem(row, support::failureText(failure), true);
+        if (sale.descrip.size() > kDescripLength) {
+            problem(sale.row,
+                    QStringLiteral("la descripción tiene %1 caracteres; se guardarían los "
+                                   "primeros %2")
+                        .arg(sale.descrip.size())
+                        .arg(kDescripLength),
+                    false);
         }
     }
 
@@ -128,57 +118,26 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
     surface.setVisible(Label::Label1, true);
     Progress progress(surface, state.cArchivo);
     Walk walk(result);
-    state.nRenglon = 2;
-    state.nVacios = 0;
+    SaleRows rows(state, sheet, regional, figures, progress);
     try {
-        for (;;) {
-            const std::int32_t row = state.nRenglon;
-            progress.row(row);
-            ++figures.rowsRead;
-            const QString b = CellAddress('B', row);
-            const QString cMarca = spreadsheet::CellText(sheet.Range(b).Value(), regional, b);
-            if (cMarca.isEmpty()) {
-                state.nVacios.increment("nVacios");
-                if (state.nVacios >= kEmptyRowsToStop)
-                    break;
-            } else if (cMarca == QLatin1String("0")) {
-                state.nVacios = 0;
-                ++figures.zeroMarker;
+        while (const std::optional<SaleRow> row = rows.next()) {
+            if (row->kind == SaleRow::Kind::ZeroMarker)
+                continue;
+            if (row->failure)
+                walk.problem(row->row, *row->failure, true);
+            if (row->kind != SaleRow::Kind::Sale)
+                continue;
+            const bool exists = existing.count(row->venta) > 0;
+            walk.checkDate(row->row, row->fecha, regional, !exists);
+            if (exists) {
+                ++figures.existed;
+                result.existing.push_back(row->venta);
             } else {
-                state.nVacios = 0;
-                ++figures.saleRows;
-                const QString d = CellAddress('D', row);
-                const QString e = CellAddress('E', row);
-                QString cFecha;
-                double nImporte = 0;
-                const spreadsheet::CellValue amountCell = sheet.Range(e).Value();
-                try {
-                    cFecha = spreadsheet::CellText(sheet.Range(d).Value(), regional, d);
-                    nImporte = AmountOf(amountCell, e);
-                } catch (const std::exception& failure) {
-                    walk.problem(row, support::failureText(failure), true);
-                }
-                if (nImporte > 0) {
-                    const std::int32_t venta = state.nTicket;
-                    if (figures.numbersUsed++ == 0)
-                        figures.firstTicket = venta;
-                    figures.lastTicket = venta;
-                    const bool exists = existing.count(venta) > 0;
-                    walk.checkDate(row, cFecha, regional, !exists);
-                    if (exists) {
-                        ++figures.existed;
-                        result.existing.push_back(venta);
-                    } else {
-                        walk.checkSale(sheet, row, amountCell, regional);
-                        ++figures.written;
-                        figures.amountWritten += nImporte;
-                    }
-                    state.nTicket.increment("nTicket");
-                } else {
-                    ++figures.notPositive;
-                }
+                if (!row->failure)
+                    walk.checkSale(*row);
+                ++figures.written;
+                figures.amountWritten += row->amount;
             }
-            state.nRenglon.increment("nRenglon");
         }
     } catch (const std::exception& failure) {
         walk.problem(state.nRenglon, support::failureText(failure), true);

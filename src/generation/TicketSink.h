@@ -1,6 +1,6 @@
 #pragma once
 
-#include "generation/WindowState.h"
+#include "support/Failure.h"
 
 #include <QDate>
 #include <QString>
@@ -9,7 +9,7 @@
 
 namespace generation {
 
-// One ticket as the scan hands it over: header and line are built from it.
+// One ticket as the walk hands it over: header and line are built from it.
 struct Ticket {
     std::int32_t venta = 0;
     QDate fechaEncabezado;
@@ -19,15 +19,36 @@ struct Ticket {
     std::int32_t row = 0;
 };
 
-// Where the scan's tickets go. A ticket is stored whole (header and line) or not at all.
+// A ticket that could not be stored, with its row and number, so that the walk stops where the
+// row-by-row walk would have stopped.
+class StoreFailure : public support::Failure {
+public:
+    StoreFailure(const Ticket& ticket, const QString& reason)
+        : support::Failure(QStringLiteral("No se pudo guardar el ticket %1 del renglón %2: %3")
+                               .arg(ticket.venta)
+                               .arg(ticket.row)
+                               .arg(reason)),
+          row(ticket.row), venta(ticket.venta)
+    {}
+    std::int32_t row;
+    std::int32_t venta;
+};
+
+// Where the walk's tickets go. A ticket is stored whole (header and line) or not at all.
 class TicketSink {
 public:
     virtual ~TicketSink() = default;
 
+    // Before the first number is asked for: the run's first number and the sheet's last row
+    // (no sale row can use a number past first + lastRow).
+    virtual void begin(std::int32_t /*first*/, std::int32_t /*lastRow*/) {}
     // True when a ticket with this number is stored already.
-    virtual bool exists(std::int32_t venta) = 0;
+    virtual bool isTaken(std::int32_t venta) = 0;
     // Stores the ticket (or queues it: then it is stored by a later call or by finish()).
     virtual void write(const Ticket& ticket) = 0;
+    // Once for every sale row: hands over what waited long enough and tells onStored what was
+    // committed meanwhile; throws the StoreFailure of a ticket queued before.
+    virtual void poll() {}
     // Stores whatever is queued and closes the sink's recordset.
     virtual void finish() = 0;
     // Called after a failure: stores the queued tickets that are whole, drops the rest.
@@ -35,20 +56,6 @@ public:
 
     // Told once for every ticket when it is really stored (committed).
     std::function<void(const Ticket&)> onStored;
-};
-
-// The plain way: one existence query per ticket through the component, and header, key and
-// line in one transaction per ticket.
-class RowByRowSink : public TicketSink {
-public:
-    explicit RowByRowSink(WindowState& state) : state_(state) {}
-    bool exists(std::int32_t venta) override;
-    void write(const Ticket& ticket) override;
-    void finish() override;
-
-private:
-    WindowState& state_;
-    krvt5::RecordsetRef rsTabla_;
 };
 
 } // namespace generation

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "generation/TicketColumns.h"
 #include "generation/TicketSink.h"
+#include "krvt5/Connection.h"
 
 #include <QSqlDriver>
 #include <QSqlField>
@@ -56,49 +58,47 @@ public:
     void insertOne(const Ticket& ticket);
 
 private:
-    enum class Table { Header, Line };
+    // A POS table with its name and columns spelled and quoted as the database has them.
+    struct Target {
+        const PosTable* table = nullptr;
+        QString quotedName;
+        QStringList quotedColumns;
+        std::map<int, std::unique_ptr<QSqlQuery>> inserts; // prepared, by row count
+    };
 
-    QString tableName(Table table) const;
-    QString quoted(const QString& name, QSqlDriver::IdentifierType type) const;
-    QStringList columnsOf(const QString& table, const QStringList& fields);
+    Target resolve(const PosTable& table);
     // "INSERT INTO table (columns) VALUES ".
-    QString insertInto(Table table) const;
-    [[noreturn]] void failed(Table table, const QSqlQuery& query) const;
+    QString insertInto(const Target& target) const;
+    [[noreturn]] void failed(const Target& target, const QSqlQuery& query) const;
     qlonglong keyOf(QSqlQuery& query, const Ticket& ticket) const;
 
-    // The rows of one table (lines with their headers' keys in `ids`); gives the first key.
-    qlonglong insertRows(Table table, std::span<const Ticket> tickets,
-                         std::span<const QString> amounts, std::span<const qlonglong> ids);
-    std::optional<qlonglong> loadRows(Table table, std::span<const Ticket> tickets,
+    // The rows of one table (lines with their headers' keys in `keys`); gives the first key.
+    qlonglong insertRows(Target& target, std::span<const Ticket> tickets,
+                         std::span<const QString> amounts, std::span<const qlonglong> keys);
+    std::optional<qlonglong> loadRows(Target& target, std::span<const Ticket> tickets,
                                       std::span<const QString> amounts,
-                                      std::span<const qlonglong> ids);
-    qlonglong insertLiteral(Table table, std::span<const Ticket> tickets,
-                            std::span<const QString> amounts, std::span<const qlonglong> ids);
-    qlonglong insertBound(Table table, std::span<const Ticket> tickets,
-                          std::span<const QString> amounts, std::span<const qlonglong> ids);
-    void readKeys(std::span<const Ticket> batch, qlonglong firstId, std::vector<qlonglong>& ids);
+                                      std::span<const qlonglong> keys);
+    qlonglong insertLiteral(Target& target, std::span<const Ticket> tickets,
+                            std::span<const QString> amounts, std::span<const qlonglong> keys);
+    qlonglong insertBound(Target& target, std::span<const Ticket> tickets,
+                          std::span<const QString> amounts, std::span<const qlonglong> keys);
+    void readKeys(std::span<const Ticket> batch, qlonglong firstKey, std::vector<qlonglong>& keys);
 
-    QSqlQuery& prepared(Table table, int rows);
-    void bindHeader(QSqlQuery& query, int row, const Ticket& ticket, const QString& amount);
-    void bindLine(QSqlQuery& query, int row, const Ticket& ticket, const QString& amount,
-                  qlonglong idTicket);
+    QSqlQuery& prepared(Target& target, int rows);
+    void bind(QSqlQuery& query, const Target& target, int row, const RowValues& values);
 
     krvt5::Connection& connection_;
     QSqlDatabase& db_;
-    bool mysql_;
+    const krvt5::Engine& engine_;
     int statementRows_;
     bool load_;
-    QString tickets_;
-    QString ticketsdetalle_;
-    QStringList headerColumns_;
-    QStringList lineColumns_;
+    Target header_;
+    Target line_;
     Clock clock_;
     QSqlQuery direct_; // statements run once, with their values in the text
     QSqlQuery readBack_;
     QSqlField text_; // for the driver's escaping
     std::unique_ptr<QTemporaryFile> loadFile_;
-    std::map<int, std::unique_ptr<QSqlQuery>> headerInserts_;
-    std::map<int, std::unique_ptr<QSqlQuery>> lineInserts_;
 };
 
 } // namespace generation

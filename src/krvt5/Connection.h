@@ -1,5 +1,7 @@
 #pragma once
 
+#include "krvt5/Engine.h"
+
 #include <QString>
 #include <QVariant>
 #include <memory>
@@ -20,13 +22,17 @@ public:
 
     // The key the last insert on this connection produced (never a MAX() over the table).
     virtual QVariant lastInsertId() const = 0;
-    // "QMYSQL" or "QSQLITE".
-    virtual QString driverName() const = 0;
+    // What the connection's engine does its own way.
+    virtual const Engine& engine() const = 0;
     // Where the connection points, for messages: server, port, database and user; never the
     // password.
     virtual QString describe() const = 0;
     // The underlying QtSql connection, for code that writes in bulk.
     virtual QSqlDatabase& database() = 0;
+    // The column of the table that field names, spelled as the database spells it (matched
+    // ignoring case, as the engines do); a Failure naming the table or the column when it is
+    // not there.
+    virtual QString column(const QString& table, const QString& field) = 0;
 };
 
 using ConnectionRef = std::shared_ptr<Connection>;

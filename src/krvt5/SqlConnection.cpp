@@ -19,13 +19,6 @@ QString uniqueConnectionName()
     return QStringLiteral("krvt5-%1").arg(++counter);
 }
 
-bool isMissingTable(const QString& driver, const QSqlError& error)
-{
-    if (driver == QLatin1String("QMYSQL"))
-        return error.nativeErrorCode() == QLatin1String("1146"); // ER_NO_SUCH_TABLE
-    return error.databaseText().contains(QLatin1String("no such table"), Qt::CaseInsensitive);
-}
-
 } // namespace
 
 QString SqlErrorText(const QSqlError& error)
@@ -37,10 +30,10 @@ QString SqlErrorText(const QSqlError& error)
     return text.isEmpty() ? QStringLiteral("error desconocido") : text;
 }
 
-SqlConnection::SqlConnection(const QString& driver, QString databaseName, QString description)
-    : connectionName_(uniqueConnectionName()), driverName_(driver),
+SqlConnection::SqlConnection(const Engine& engine, QString databaseName, QString description)
+    : connectionName_(uniqueConnectionName()), engine_(engine),
       databaseName_(std::move(databaseName)), description_(std::move(description)),
-      db_(QSqlDatabase::addDatabase(driver, connectionName_))
+      db_(QSqlDatabase::addDatabase(engine.driver(), connectionName_))
 {}
 
 SqlConnection::~SqlConnection()
@@ -54,7 +47,7 @@ std::shared_ptr<SqlConnection> SqlConnection::openMySql(const MySqlTarget& targe
         QStringLiteral("servidor %1, puerto %2, base de datos %3, usuario %4")
             .arg(target.host, QString::number(target.port), target.database, target.user);
     std::shared_ptr<SqlConnection> connection(
-        new SqlConnection(QStringLiteral("QMYSQL"), target.database, description));
+        new SqlConnection(Engine::mysql(), target.database, description));
     QSqlDatabase& db = connection->db_;
     const auto fail = [&](const QString& reason) {
         QString message = QStringLiteral("No se pudo conectar con la base de datos MySQL (%1): %2")
@@ -92,7 +85,7 @@ std::shared_ptr<SqlConnection> SqlConnection::openSqlite(const QString& file,
                           .arg(database, file));
     }
     std::shared_ptr<SqlConnection> connection(
-        new SqlConnection(QStringLiteral("QSQLITE"), database, description));
+        new SqlConnection(Engine::sqlite(), database, description));
     QSqlDatabase& db = connection->db_;
     const auto fail = [&](const QString& reason) {
         return Failure(QStringLiteral("No se pudo abrir la base de datos \"%1\" (%2): %3")
@@ -209,8 +202,8 @@ const QStringList& SqlConnection::columns(const QString& table)
     if (cached != columns_.constEnd())
         return *cached;
     QSqlQuery probe(db_);
-    if (!probe.exec(QStringLiteral("SELECT * FROM %1 WHERE 1=0").arg(quotedTable(table)))) {
-        if (isMissingTable(driverName_, probe.lastError()))
+    if (!probe.exec(engine_.columnProbe(quotedTable(table)))) {
+        if (engine_.isMissingTable(probe.lastError()))
             throw Failure(QStringLiteral("No existe la tabla \"%1\" en la base de datos \"%2\" "
                                          "(%3).")
                               .arg(table, databaseName_, description_));

@@ -39,7 +39,7 @@ public:
     void RollbackTrans() override;
     bool inTransaction() const override { return inTransaction_; }
     QVariant lastInsertId() const override { return lastInsertId_; }
-    QString driverName() const override { return driverName_; }
+    const Engine& engine() const override { return engine_; }
     QString describe() const override { return description_; }
     QSqlDatabase& database() override { return db_; }
 
@@ -52,7 +52,7 @@ public:
     std::vector<QSqlRecord> select(const TableExpression& expression);
     // The column of the table that field names (matched as the engine does, ignoring case);
     // Failure naming table and field when there is none.
-    QString column(const QString& table, const QString& field);
+    QString column(const QString& table, const QString& field) override;
     // Stores one record with a cached prepared INSERT; values are bound in field order.
     // Returns the key the database gave it.
     QVariant insert(const QString& table, const QStringList& columns,
@@ -61,7 +61,7 @@ public:
     QVariant lastInsertId(const QString& table, const QString& keyField);
 
 private:
-    SqlConnection(const QString& driver, QString databaseName, QString description);
+    SqlConnection(const Engine& engine, QString databaseName, QString description);
 
     void ensureOpen() const;
     QString missingColumn(const QString& table, const QString& field) const;
@@ -71,7 +71,7 @@ private:
     QString quotedField(const QString& field) const;
 
     QString connectionName_;
-    QString driverName_;
+    const Engine& engine_;
     QString databaseName_;
     QString description_;
     QSqlDatabase db_;

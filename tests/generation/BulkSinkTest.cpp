@@ -1,5 +1,6 @@
 #include "generation/BulkSink.h"
 
+#include "generation/RowByRowSink.h"
 #include "generation/ScanFixture.h"
 #include "generation/TicketStore.h"
 
@@ -35,7 +36,7 @@ struct Outcome {
     QStringList lines; // each says whether IdTicket is its header's Id
     QStringList events;
     QString counters; // nTicket, nRenglon, nVacios and the figures
-    QString failedAt; // the row a failure names, empty without one
+    int failedAt = 0; // the row a failure names
 
     friend bool operator==(const Outcome&, const Outcome&) = default;
 };
@@ -45,8 +46,7 @@ void PrintTo(const Outcome& o, std::ostream* out)
     *out << "\ntickets: " << o.tickets.join(u' ').toStdString()
          << "\nlines: " << o.lines.join(u' ').toStdString()
          << "\nevents: " << o.events.join(u' ').toStdString()
-         << "\ncounters: " << o.counters.toStdString()
-         << "\nfailed at: " << o.failedAt.toStdString();
+         << "\ncounters: " << o.counters.toStdString() << "\nfailed at: " << o.failedAt;
 }
 
 QStringList sorted(QStringList list)
@@ -89,7 +89,7 @@ protected:
     // Runs the walk from ticket 100 with the bulk path (or row by row without limits), over
     // tables that hold only the taken numbers.
     Outcome run(const std::vector<QStringList>& rows, const std::vector<int>& taken,
-                std::optional<BatchLimits> bulk)
+                std::optional<BatchLimits> bulk, bool secondConnections = true)
     {
         db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
         db->exec(QStringLiteral("DELETE FROM tickets"));
@@ -102,17 +102,17 @@ protected:
 
         std::unique_ptr<generation::TicketSink> sink;
         if (bulk)
-            sink = std::make_unique<generation::BulkSink>(state, *bulk);
+            sink = std::make_unique<generation::BulkSink>(
+                state, secondConnections ? connections() : generation::ConnectionSource{}, *bulk);
         else
-            sink = std::make_unique<generation::RowByRowSink>(state);
+            sink = std::make_unique<generation::RowByRowSink>(state, *support::oBases);
         Events events;
         Outcome outcome;
         generation::Figures f;
         try {
             f = generation::RecorrerHoja(state, surface, sink.get(), &events);
-        } catch (const std::exception& e) {
-            const QString message = QString::fromUtf8(e.what());
-            outcome.failedAt = message.mid(message.lastIndexOf(QStringLiteral("renglón ")));
+        } catch (const generation::WalkFailure& e) {
+            outcome.failedAt = e.row;
         }
         outcome.tickets = tickets();
         outcome.lines = lines();
@@ -146,6 +146,11 @@ protected:
             db->exec(QStringLiteral("CREATE TRIGGER %1 BEFORE INSERT ON %2 WHEN NEW.%3 = %4 "
                                     "BEGIN SELECT RAISE(ABORT, 'falla simulada'); END")
                          .arg(name, table, column, value));
+    }
+
+    generation::ConnectionSource connections()
+    {
+        return generation::ConnectionsLike(*support::oBases);
     }
 
     // A fresh database for one case of a table.
@@ -203,19 +208,14 @@ TEST_P(BulkSinkTest, GivesTheResultOfTheRowByRowPath)
     for (const SameResultCase& c : cases) {
         SCOPED_TRACE(c.name);
         Outcome expected = run(c.rows, c.taken, std::nullopt);
-        // A second connection to a database that is not there is refused.
-        const QString database = support::oBases->cMiBase;
-        if (c.oneConnection)
-            support::oBases->cMiBase = QStringLiteral("no_existe_esta_base");
-        Outcome bulk = run(c.rows, c.taken, c.limits);
-        support::oBases->cMiBase = database;
+        Outcome bulk = run(c.rows, c.taken, c.limits, !c.oneConnection);
         for (const QString& line : bulk.lines)
             EXPECT_TRUE(line.endsWith(QStringLiteral("|linked"))) << line.toStdString();
         // Written is told at the commit, after the rows read meanwhile.
         expected.events = sorted(expected.events);
         bulk.events = sorted(bulk.events);
         EXPECT_EQ(bulk, expected);
-        EXPECT_TRUE(bulk.failedAt.isEmpty()) << bulk.failedAt.toStdString();
+        EXPECT_EQ(bulk.failedAt, 0);
     }
 }
 
@@ -256,7 +256,7 @@ TEST_P(BulkSinkTest, AFailureInsideABatchKeepsEveryTicketBeforeItsRowAndNoneAfte
         bulk.events = sorted(bulk.events);
         EXPECT_EQ(bulk, expected);
 
-        EXPECT_EQ(bulk.failedAt, QStringLiteral("renglón %1").arg(failingRow));
+        EXPECT_EQ(bulk.failedAt, failingRow);
         EXPECT_EQ(state.nRenglon, failingRow);
         EXPECT_EQ(bulk.tickets.size(), failingRow - 2); // rows 2 to 7
         EXPECT_EQ(bulk.lines.size(), bulk.tickets.size());
@@ -290,7 +290,7 @@ TEST_P(BulkSinkTest, AServerThatRefusesItsLoaderGetsTheSameTicketsByInserts)
     expected.events = sorted(expected.events);
     bulk.events = sorted(bulk.events);
     EXPECT_EQ(bulk, expected);
-    EXPECT_TRUE(bulk.failedAt.isEmpty()) << bulk.failedAt.toStdString();
+    EXPECT_EQ(bulk.failedAt, 0);
 }
 
 TEST_P(BulkSinkTest, AValueTooLongForItsColumnFailsAtItsRowInsteadOfBeingCut)
@@ -311,7 +311,7 @@ TEST_P(BulkSinkTest, AValueTooLongForItsColumnFailsAtItsRowInsteadOfBeingCut)
     expected.events = sorted(expected.events);
     bulk.events = sorted(bulk.events);
     EXPECT_EQ(bulk, expected);
-    EXPECT_EQ(bulk.failedAt, QStringLiteral("renglón 8"));
+    EXPECT_EQ(bulk.failedAt, 8);
     EXPECT_EQ(bulk.tickets.size(), 6);
 }
 
@@ -345,16 +345,17 @@ TEST_P(BulkSinkTest, ALostWalkConnectionStopsTheRunAtARowWithEveryTicketBeforeIt
         rows.push_back(sale(QStringLiteral("1"), QString::number(i + 1)));
     rows[9][1] = QStringLiteral("0"); // row 10 is told at once: the connection dies there
     writeFile(state.cArchivo, csv(rows));
-    generation::BulkSink sink(state, BatchLimits{4, 500});
+    generation::BulkSink sink(state, connections(), BatchLimits{4, 500});
     KillAtRow killer(*db, id.value(0).toString(), 10);
     QString message;
+    int failedAt = 0;
     try {
         generation::RecorrerHoja(state, surface, &sink, &killer);
-    } catch (const std::exception& e) {
-        message = QString::fromUtf8(e.what());
+    } catch (const generation::WalkFailure& e) {
+        message = e.message();
+        failedAt = e.row;
     }
     ASSERT_FALSE(message.isEmpty()) << "the run should fail";
-    const int failedAt = message.mid(message.lastIndexOf(QStringLiteral("renglón ")) + 8).toInt();
     EXPECT_GT(failedAt, 10) << message.toStdString();
     EXPECT_EQ(state.nRenglon, failedAt);
     // Every sale row before the failing one, row 10 aside.
@@ -387,14 +388,13 @@ TEST_P(BulkSinkTest, ATableOrColumnThatIsMissingIsAFailureNamingIt)
                                        sale(QStringLiteral("0"), QStringLiteral("1")),
                                        sale(QStringLiteral("1"), QStringLiteral("2"))}));
         state.nTicket = 100;
-        generation::BulkSink sink(state);
+        generation::BulkSink sink(state, connections());
         try {
             generation::RecorrerHoja(state, surface, &sink);
             ADD_FAILURE() << "the run should fail";
-        } catch (const std::exception& e) {
-            const QString message = QString::fromUtf8(e.what());
-            EXPECT_TRUE(message.contains(QString::fromUtf8(c.named))) << e.what();
-            EXPECT_TRUE(message.contains(QStringLiteral("renglón 3"))) << e.what();
+        } catch (const generation::WalkFailure& e) {
+            EXPECT_TRUE(e.message().contains(QString::fromUtf8(c.named))) << e.what();
+            EXPECT_EQ(e.row, 3) << e.what();
         }
         EXPECT_TRUE(tickets().isEmpty());
         state.oLibro.reset();

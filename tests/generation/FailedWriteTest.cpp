@@ -1,3 +1,4 @@
+#include "generation/RowByRowSink.h"
 #include "generation/ScanFixture.h"
 #include "krvt5/Failure.h"
 
@@ -81,18 +82,16 @@ TEST_P(FailedWriteTest, OnlyWholeTicketsRemainAndARerunCompletesThem)
         db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
         db->exec(QStringLiteral("DELETE FROM tickets"));
 
-        auto failing = std::make_unique<FailingBases>(point.failAt);
-        db->configure(*failing);
-        support::oBases = std::move(failing);
+        FailingBases failing(point.failAt);
+        db->configure(failing);
+        generation::RowByRowSink sink(state, failing);
         state.nTicket = 100;
-        EXPECT_THROW(scan(workbook()), std::exception);
+        writeFile(state.cArchivo, csv(workbook()));
+        EXPECT_THROW(generation::RecorrerHoja(state, surface, &sink), generation::WalkFailure);
         checkWholeTickets();
         EXPECT_EQ(tickets().size(), 2); // tickets 100 and 101 stored before the failure
 
         // A re-run with the same first number writes only what is missing.
-        auto bases = std::make_unique<krvt5::BasesDD>();
-        db->configure(*bases);
-        support::oBases = std::move(bases);
         state.nTicket = 100;
         const auto figures = scan(workbook());
         EXPECT_EQ(figures.existed, 2);

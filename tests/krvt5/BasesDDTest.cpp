@@ -460,7 +460,7 @@ TEST(BasesDDSqliteTest, RelativeFolderIsTheProgramsFolder)
     bases.cRuta = QStringLiteral("sqlite:") + QFileInfo(beside.path()).fileName();
     ConnectionRef cn;
     ASSERT_TRUE(bases.AbrirBdD(cn, db.name())) << bases.UltimoError().toStdString();
-    EXPECT_EQ(cn->driverName().toStdString(), "QSQLITE");
+    EXPECT_EQ(cn->engine().driver().toStdString(), "QSQLITE");
     EXPECT_EQ(cn->describe().toStdString(), ("archivo " + beside.filePath(file)).toStdString());
 }
 

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "generation/TicketSink.h"
+#include "krvt5/Connection.h"
+
+#include <QtGlobal>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace generation {
+
+// How a writer gets connections of its own to the walk's database.
+struct ConnectionSource {
+    std::function<krvt5::ConnectionRef()> open; // throws when none can be had
+    std::function<void(krvt5::ConnectionRef&)> close;
+};
+
+// What the store of a batch may do.
+struct StoreLimits {
+    int statementRows = 1000;
+    bool serverLoader = true;
+    int maxTickets = 8000; // the most tickets in one transaction
+};
+
+// Asked on the writing connection right before every commit; throws when nothing more may be
+// committed (the run lost its lock, say).
+using CommitCheck = std::function<void(krvt5::Connection& writer)>;
+
+// Stores batches of tickets, each in one transaction, and commits them in the order they were
+// handed over; after a batch fails, no later one commits. The tickets of a failed batch before
+// its failing one are stored. Committed tickets and the failure are collected by the walk's
+// thread.
+class CommitPipeline {
+public:
+    virtual ~CommitPipeline() = default;
+
+    // Hands a batch over; may wait while the database is behind.
+    virtual void submit(std::vector<Ticket> batch) = 0;
+    // Waits until every batch handed over is committed or, after a failure, dropped.
+    virtual void drain() = 0;
+    // The tickets committed since the last call, in order, and the failure once there is one.
+    virtual std::vector<Ticket> takeCommitted(std::optional<StoreFailure>& failure) = 0;
+    // The longest time a batch's transaction was open, in milliseconds.
+    virtual qint64 longestTransactionMs() = 0;
+
+    // On the given connection, at once, on the caller's thread.
+    static std::unique_ptr<CommitPipeline> inline_(krvt5::Connection& connection,
+                                                   const StoreLimits& limits, CommitCheck check);
+    // On `workers` threads, each with a connection of its own: one inserts the next batch while
+    // another's commit is on its way. Nothing when no connection could be opened.
+    static std::unique_ptr<CommitPipeline> threaded(const ConnectionSource& source,
+                                                    const StoreLimits& limits, CommitCheck check,
+                                                    int workers);
+};
+
+} // namespace generation

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class QSqlError;
+
+namespace krvt5 {
+
+// What differs between the database engines, in one place: code that writes asks the
+// connection's engine instead of comparing driver names.
+class Engine {
+public:
+    virtual ~Engine() = default;
+
+    // The QtSql driver, "QMYSQL" or "QSQLITE".
+    virtual QString driver() const = 0;
+    // A server shared by other clients: a run keeps others off with a lock on the server and
+    // checks that its connection still answers; a file engine locks a file beside the database.
+    virtual bool isServer() const = 0;
+    // Connections that can write at the same time.
+    virtual int writers() const = 0;
+    // The most rows one INSERT may carry.
+    virtual int maxStatementRows() const = 0;
+    // Multi-row INSERTs with the values in their text: cheaper than prepared ones where a
+    // prepared execute costs extra round trips.
+    virtual bool prefersLiteralInserts() const = 0;
+    // The server's own bulk loader of a client file (loadStatement() gives its statement).
+    virtual bool hasServerLoader() const = 0;
+    virtual QString loadStatement(const QString& quotedFile, const QString& quotedTable,
+                                  const QStringList& quotedColumns) const = 0;
+    // Whether an error says that the table is not there.
+    virtual bool isMissingTable(const QSqlError& error) const = 0;
+    // A statement that gives a table's columns and no row.
+    QString columnProbe(const QString& quotedTable) const;
+
+    static const Engine& mysql();
+    static const Engine& sqlite();
+};
+
+} // namespace krvt5
