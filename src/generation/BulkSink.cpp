@@ -151,10 +151,15 @@ void BulkSink::collect()
     if (!pipeline_)
         return;
     std::optional<StoreFailure> failure;
-    const std::vector<Ticket> committed = pipeline_->takeCommitted(failure);
+    std::vector<Ticket> taken;
+    const std::vector<Ticket> committed = pipeline_->takeCommitted(taken, failure);
     if (onStored) {
         for (const Ticket& ticket : committed)
             onStored(ticket);
+    }
+    if (onTaken) {
+        for (const Ticket& ticket : taken)
+            onTaken(ticket);
     }
     if (failure) {
         // What the walk queued after the failing ticket is never stored.

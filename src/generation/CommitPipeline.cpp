@@ -33,11 +33,14 @@ public:
     using support::Failure::Failure;
 };
 
-// What became of a batch: its first `stored` tickets are committed; a failure names the ticket
-// at `stored`. A dropped batch stored nothing, since a batch before it failed.
+// What became of a batch: its tickets in `committed` are stored, those in `taken` were passed
+// over because their numbers were taken meanwhile; a failure names its ticket. A dropped batch
+// stored nothing, since a batch before it failed.
 struct BatchOutcome {
-    std::size_t stored = 0;
+    std::vector<Ticket> committed;
+    std::vector<Ticket> taken;
     bool failed = false;
+    Ticket failing;
     QString reason;
     bool dropped = false;
 };
@@ -45,26 +48,41 @@ struct BatchOutcome {
 // Asked before every commit: false when the batch must be dropped.
 using CommitTurn = std::function<bool()>;
 
-// One transaction for the batch. The statements of a failed batch do not say which ticket
-// failed: its halves are tried in order, down to the one ticket, written as the row-by-row path
-// writes it. So the tickets before the failing one are stored, its failure is its own, and no
-// transaction is held longer than the batch's.
+void undoAndRollBack(krvt5::Connection& connection, TicketStore& store)
+{
+    try {
+        store.undo();
+    } catch (...) {
+        // The connection is gone: the next run removes what the journal proves is ours.
+    }
+    rollBack(connection);
+}
+
+// One transaction for the batch, keeping other writers out from the re-reading of its numbers
+// to its commit. The statements of a failed batch do not say which ticket failed: its halves
+// are tried in order, down to the one ticket, written as the row-by-row path writes it. So the
+// tickets before the failing one are stored, its failure is its own, and no transaction is
+// held longer than the batch's.
 BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
                         std::span<const Ticket> batch, const CommitTurn& turn,
                         const CommitCheck& check)
 {
+    BatchOutcome outcome;
     if (batch.empty())
-        return {};
+        return outcome;
     QString reason;
     try {
-        connection.BeginTrans();
-        if (batch.size() == 1)
-            store.insertOne(batch.front());
+        connection.BeginExclusiveTrans(store.tables());
+        store.mark();
+        std::vector<Ticket> fresh;
+        store.passOver(batch, fresh, outcome.taken);
+        if (fresh.size() == 1)
+            store.insertOne(fresh.front());
         else
-            store.insertBatch(batch);
+            store.insertBatch(fresh);
         if (!turn()) {
-            rollBack(connection);
-            return {0, false, {}, true};
+            undoAndRollBack(connection, store);
+            return {{}, {}, false, {}, {}, true};
         }
         if (check) {
             try {
@@ -74,36 +92,44 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
             }
         }
         connection.CommitTrans();
-        return {batch.size(), false, {}};
+        outcome.committed = std::move(fresh);
+        return outcome;
     } catch (const CommitRefused& refused) {
-        rollBack(connection);
-        return {0, true, refused.message()};
+        undoAndRollBack(connection, store);
+        return {{}, {}, true, batch.front(), refused.message()};
     } catch (const std::exception& failure) {
         reason = support::failureText(failure);
     }
-    rollBack(connection);
+    undoAndRollBack(connection, store);
     if (batch.size() == 1)
-        return {0, true, reason};
+        return {{}, {}, true, batch.front(), reason};
 
     const std::size_t half = batch.size() / 2;
-    const BatchOutcome first = storeBatch(connection, store, batch.first(half), turn, check);
+    BatchOutcome first = storeBatch(connection, store, batch.first(half), turn, check);
     if (first.failed || first.dropped)
         return first;
     BatchOutcome second = storeBatch(connection, store, batch.subspan(half), turn, check);
     if (second.dropped)
         return first;
-    second.stored += half;
-    return second;
+    std::move(second.committed.begin(), second.committed.end(),
+              std::back_inserter(first.committed));
+    std::move(second.taken.begin(), second.taken.end(), std::back_inserter(first.taken));
+    first.failed = second.failed;
+    first.failing = second.failing;
+    first.reason = second.reason;
+    return first;
 }
 
 // What both pipelines keep for the walk's thread, under one mutex.
 class Results {
 public:
-    std::vector<Ticket> take(std::optional<StoreFailure>& failure)
+    std::vector<Ticket> take(std::vector<Ticket>& taken, std::optional<StoreFailure>& failure)
     {
         const std::lock_guard lock(mutex_);
         std::vector<Ticket> committed;
         committed.swap(committed_);
+        taken.clear();
+        taken.swap(taken_);
         if (failure_ && !failureTaken_) {
             failure = failure_;
             failureTaken_ = true;
@@ -119,15 +145,16 @@ public:
 
 protected:
     // With the mutex held, in the batches' order.
-    void record(std::vector<Ticket>& batch, const BatchOutcome& outcome, qint64 heldMs)
+    void record(BatchOutcome& outcome, qint64 heldMs)
     {
         longestMs_ = std::max(longestMs_, heldMs);
         if (failure_ || outcome.dropped)
             return;
-        std::move(batch.begin(), batch.begin() + std::ptrdiff_t(outcome.stored),
+        std::move(outcome.committed.begin(), outcome.committed.end(),
                   std::back_inserter(committed_));
+        std::move(outcome.taken.begin(), outcome.taken.end(), std::back_inserter(taken_));
         if (outcome.failed)
-            failure_.emplace(batch[outcome.stored], outcome.reason);
+            failure_.emplace(outcome.failing, outcome.reason);
     }
 
     std::mutex mutex_;
@@ -135,6 +162,7 @@ protected:
 
 private:
     std::vector<Ticket> committed_;
+    std::vector<Ticket> taken_;
     bool failureTaken_ = false;
     qint64 longestMs_ = 0;
 };
@@ -150,15 +178,16 @@ public:
     {
         QElapsedTimer held;
         held.start();
-        const BatchOutcome outcome = storeBatch(
+        BatchOutcome outcome = storeBatch(
             connection_, store_, batch, [] { return true; }, check_);
         const std::lock_guard lock(mutex_);
-        record(batch, outcome, held.elapsed());
+        record(outcome, held.elapsed());
     }
     void drain() override {}
-    std::vector<Ticket> takeCommitted(std::optional<StoreFailure>& failure) override
+    std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
+                                      std::optional<StoreFailure>& failure) override
     {
-        return take(failure);
+        return take(taken, failure);
     }
     qint64 longestTransactionMs() override { return longestMs(); }
 
@@ -223,9 +252,10 @@ public:
         changed_.wait(lock, [this] { return finished_ == submitted_; });
     }
 
-    std::vector<Ticket> takeCommitted(std::optional<StoreFailure>& failure) override
+    std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
+                                      std::optional<StoreFailure>& failure) override
     {
-        return take(failure);
+        return take(taken, failure);
     }
     qint64 longestTransactionMs() override { return longestMs(); }
 
@@ -296,7 +326,8 @@ private:
                 }
                 skip = failure_.has_value();
             }
-            BatchOutcome outcome{0, false, {}, true};
+            BatchOutcome outcome;
+            outcome.dropped = true;
             QElapsedTimer held;
             held.start();
             if (!skip) {
@@ -306,15 +337,19 @@ private:
                         check_);
                 } catch (...) {
                     // Nothing may end the program from here: the batch fails as a whole.
-                    rollBack(connection);
-                    outcome = {0, true, QStringLiteral("error inesperado al guardar el lote")};
+                    undoAndRollBack(connection, store);
+                    outcome = {{},
+                               {},
+                               true,
+                               batch.front(),
+                               QStringLiteral("error inesperado al guardar el lote")};
                 }
             }
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return stop_ || finished_ == sequence; });
             if (stop_)
                 return;
-            record(batch, outcome, held.elapsed());
+            record(outcome, held.elapsed());
             finished_ += count;
             changed_.notify_all();
         }

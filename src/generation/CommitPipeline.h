@@ -28,7 +28,8 @@ struct StoreLimits {
 // committed (the run lost its lock, say).
 using CommitCheck = std::function<void(krvt5::Connection& writer)>;
 
-// Stores batches of tickets, each in one transaction, and commits them in the order they were
+// Stores batches of tickets, each in one transaction that keeps other writers out, passing over
+// the numbers taken since the run read its range, and commits them in the order they were
 // handed over; after a batch fails, no later one commits. The tickets of a failed batch before
 // its failing one are stored. Committed tickets and the failure are collected by the walk's
 // thread.
@@ -40,8 +41,10 @@ public:
     virtual void submit(std::vector<Ticket> batch) = 0;
     // Waits until every batch handed over is committed or, after a failure, dropped.
     virtual void drain() = 0;
-    // The tickets committed since the last call, in order, and the failure once there is one.
-    virtual std::vector<Ticket> takeCommitted(std::optional<StoreFailure>& failure) = 0;
+    // The tickets committed since the last call, in order, those passed over because their
+    // numbers were taken meanwhile, and the failure once there is one.
+    virtual std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
+                                              std::optional<StoreFailure>& failure) = 0;
     // The longest time a batch's transaction was open, in milliseconds.
     virtual qint64 longestTransactionMs() = 0;
 

@@ -41,7 +41,14 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* 
         figures.amountWritten += ticket.importe;
         tell(Outcome::Written, ticket.row, ticket.venta, ticket.importe);
     };
-    const auto unhook = qScopeGuard([sink] { sink->onStored = nullptr; });
+    sink->onTaken = [&](const Ticket& ticket) {
+        ++figures.existed;
+        tell(Outcome::Existed, ticket.row, ticket.venta, ticket.importe);
+    };
+    const auto unhook = qScopeGuard([sink] {
+        sink->onStored = nullptr;
+        sink->onTaken = nullptr;
+    });
 
     Progress progress(surface, state.cArchivo);
     SaleRows rows(state, sheet, regional, figures, progress);

@@ -56,6 +56,9 @@ public:
 
     // Told once for every ticket when it is really stored (committed).
     std::function<void(const Ticket&)> onStored;
+    // Told once for every ticket passed over at its commit because another writer took its
+    // number after the run read its range.
+    std::function<void(const Ticket&)> onTaken;
 };
 
 } // namespace generation

@@ -1,5 +1,6 @@
 #include "generation/TicketStore.h"
 
+#include "generation/ExistingTickets.h"
 #include "krvt5/SqlError.h"
 #include "support/Failure.h"
 
@@ -14,6 +15,7 @@
 #include <cerrno>
 #include <csignal>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace generation {
 
@@ -89,6 +91,7 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
     // The key is read back on both engines; a table without it cannot link its lines.
     const QString key = db_.driver()->escapeIdentifier(
         connection_.column(kTickets.name, kKeyColumn), QSqlDriver::FieldName);
+    quotedKey_ = key;
     const QString venta = header_.quotedColumns.front();
     direct_.setForwardOnly(true);
     readBack_.setForwardOnly(true);
@@ -99,9 +102,90 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                               "de la tabla \"%1\" (%2): %3")
                                    .arg(kTickets.name, connection_.describe(),
                                         krvt5::SqlErrorText(readBack_.lastError())));
+    findNonTransactional();
 }
 
 TicketStore::~TicketStore() = default;
+
+QStringList TicketStore::tables() const
+{
+    return {kTickets.name, kTicketsDetalle.name};
+}
+
+// Found once: information_schema knows which storage engines cannot roll back.
+void TicketStore::findNonTransactional()
+{
+    const QString query = engine_.nonTransactionalTables();
+    if (query.isEmpty())
+        return;
+    text_.setValue(QString(kTickets.name));
+    const QString tickets = db_.driver()->formatValue(text_);
+    text_.setValue(QString(kTicketsDetalle.name));
+    const QString detalle = db_.driver()->formatValue(text_);
+    QSqlQuery found(db_);
+    if (!found.exec(query.arg(tickets + QStringLiteral(", ") + detalle)))
+        throw support::Failure(
+            QStringLiteral("No se pudo saber qué tipo de tablas tiene la base "
+                           "de datos (%1): %2")
+                .arg(connection_.describe(), krvt5::SqlErrorText(found.lastError())));
+    while (found.next())
+        nonTransactional_.append(
+            QStringLiteral("%1 (%2)").arg(found.value(0).toString(), found.value(1).toString()));
+}
+
+void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
+                           std::vector<Ticket>& taken)
+{
+    fresh.clear();
+    taken.clear();
+    if (batch.empty())
+        return;
+    const auto [low, high] =
+        std::minmax_element(batch.begin(), batch.end(),
+                            [](const Ticket& a, const Ticket& b) { return a.venta < b.venta; });
+    const std::unordered_set<std::int32_t> now =
+        ExistingTickets(connection_, low->venta, high->venta);
+    for (const Ticket& ticket : batch)
+        (now.contains(ticket.venta) ? taken : fresh).push_back(ticket);
+}
+
+void TicketStore::mark()
+{
+    marks_.reset();
+    if (nonTransactional_.isEmpty())
+        return;
+    const auto lastKey = [&](const Target& target) {
+        QSqlQuery query(db_);
+        if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2")
+                            .arg(quotedKey_, target.quotedName)) ||
+            !query.next())
+            throw support::Failure(QStringLiteral("No se pudo leer la última clave de la tabla "
+                                                  "\"%1\" (%2): %3")
+                                       .arg(target.table->name, connection_.describe(),
+                                            krvt5::SqlErrorText(query.lastError())));
+        return query.value(0).toLongLong();
+    };
+    marks_.emplace(lastKey(header_), lastKey(line_));
+}
+
+// While the batch keeps every other writer out, every row past the marks is the batch's.
+void TicketStore::undo()
+{
+    if (!marks_)
+        return;
+    for (const auto& [target, mark] :
+         {std::pair{&line_, marks_->second}, std::pair{&header_, marks_->first}}) {
+        QSqlQuery remove(db_);
+        if (!remove.exec(QStringLiteral("DELETE FROM %1 WHERE %2 > %3")
+                             .arg(target->quotedName, quotedKey_)
+                             .arg(mark)))
+            throw support::Failure(QStringLiteral("No se pudo quitar lo que el lote guardó a "
+                                                  "medias en la tabla \"%1\" (%2): %3")
+                                       .arg(target->table->name, connection_.describe(),
+                                            krvt5::SqlErrorText(remove.lastError())));
+    }
+    marks_.reset();
+}
 
 // The program never creates tables: a missing table or column is a failure naming it.
 TicketStore::Target TicketStore::resolve(const PosTable& table)

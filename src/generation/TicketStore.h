@@ -51,6 +51,19 @@ public:
     TicketStore(const TicketStore&) = delete;
     TicketStore& operator=(const TicketStore&) = delete;
 
+    // The tables a batch writes, for the transaction that keeps other writers out.
+    QStringList tables() const;
+    // Inside that transaction, before writing: the tickets whose numbers are still free go to
+    // `fresh`, those taken since the run read its range to `taken`.
+    void passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
+                  std::vector<Ticket>& taken);
+    // Tables that cannot roll back ("tickets (MyISAM)"); empty when every one can.
+    const QStringList& nonTransactional() const { return nonTransactional_; }
+    // Where the tables end, read inside the batch's transaction, so that undo() can remove
+    // what the batch wrote where a rollback cannot. Nothing to do on tables that roll back.
+    void mark();
+    void undo();
+
     // Stores the batch. On a failure some of it may be stored: the caller rolls back.
     void insertBatch(std::span<const Ticket> batch);
     // Stores one ticket, header and then line with its header's key, with prepared statements
@@ -67,6 +80,7 @@ private:
     };
 
     Target resolve(const PosTable& table);
+    void findNonTransactional();
     // "INSERT INTO table (columns) VALUES ".
     QString insertInto(const Target& target) const;
     [[noreturn]] void failed(const Target& target, const QSqlQuery& query) const;
@@ -97,7 +111,10 @@ private:
     Clock clock_;
     QSqlQuery direct_; // statements run once, with their values in the text
     QSqlQuery readBack_;
-    QSqlField text_; // for the driver's escaping
+    QStringList nonTransactional_;
+    QString quotedKey_;
+    std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
+    QSqlField text_;                                       // for the driver's escaping
     std::unique_ptr<QTemporaryFile> loadFile_;
 };
 

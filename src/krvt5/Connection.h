@@ -3,6 +3,7 @@
 #include "krvt5/Engine.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <memory>
 
@@ -16,6 +17,9 @@ public:
     virtual ~Connection() = default;
 
     virtual void BeginTrans() = 0;
+    // A transaction that keeps every other writer of the tables out until CommitTrans or
+    // RollbackTrans.
+    virtual void BeginExclusiveTrans(const QStringList& tables) = 0;
     virtual void CommitTrans() = 0;
     virtual void RollbackTrans() = 0;
     virtual bool inTransaction() const = 0;

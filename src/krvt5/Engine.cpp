@@ -10,7 +10,9 @@ class MySqlEngine : public Engine {
 public:
     QString driver() const override { return QStringLiteral("QMYSQL"); }
     bool isServer() const override { return true; }
-    int writers() const override { return 2; }
+    // A batch holds the tables from its first write to its commit: a second writer would only
+    // wait for them (and, waiting for its turn to commit while holding them, block the first).
+    int writers() const override { return 1; }
     // At most 65,535 markers in one statement, and text statements near 100 KB.
     int maxStatementRows() const override { return 1000; }
     // A prepared execute costs a reset and the execute: two round trips.
@@ -27,6 +29,35 @@ public:
     bool isMissingTable(const QSqlError& error) const override
     {
         return error.nativeErrorCode() == QLatin1String("1146"); // ER_NO_SUCH_TABLE
+    }
+    // Strict whatever the server's default: a value a column cannot hold is an error, never
+    // cut or replaced with a warning; quoting as the program writes it (no ANSI_QUOTES, no
+    // NO_BACKSLASH_ESCAPES).
+    QStringList sessionSetup() const override
+    {
+        return {QStringLiteral("SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_ZERO_IN_DATE,"
+                               "NO_ZERO_DATE,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION'")};
+    }
+    // A table lock makes a POS that reads with a lock before it inserts wait, where the gap
+    // locks of a locking read would deadlock with it. LOCK TABLES ends an open transaction, and
+    // START TRANSACTION would release the locks: autocommit off is the transaction.
+    QStringList beginExclusive(const QStringList& quotedTables) const override
+    {
+        return {QStringLiteral("SET autocommit = 0"),
+                QStringLiteral("LOCK TABLES ") + quotedTables.join(QStringLiteral(" WRITE, ")) +
+                    QStringLiteral(" WRITE")};
+    }
+    QStringList endExclusive(bool commit) const override
+    {
+        return {commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"),
+                QStringLiteral("UNLOCK TABLES"), QStringLiteral("SET autocommit = 1")};
+    }
+    QString nonTransactionalTables() const override
+    {
+        return QStringLiteral("SELECT t.TABLE_NAME, t.ENGINE FROM information_schema.TABLES t "
+                              "JOIN information_schema.ENGINES e ON e.ENGINE = t.ENGINE "
+                              "WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME IN (%1) "
+                              "AND e.TRANSACTIONS <> 'YES'");
     }
 };
 
@@ -48,6 +79,18 @@ public:
     {
         return error.databaseText().contains(QLatin1String("no such table"), Qt::CaseInsensitive);
     }
+    QStringList sessionSetup() const override { return {}; }
+    // The write lock from the start, not at the first write: what the batch reads stays true
+    // until its commit.
+    QStringList beginExclusive(const QStringList&) const override
+    {
+        return {QStringLiteral("BEGIN IMMEDIATE")};
+    }
+    QStringList endExclusive(bool commit) const override
+    {
+        return {commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")};
+    }
+    QString nonTransactionalTables() const override { return {}; }
 };
 
 } // namespace

@@ -31,6 +31,15 @@ public:
                                   const QStringList& quotedColumns) const = 0;
     // Whether an error says that the table is not there.
     virtual bool isMissingTable(const QSqlError& error) const = 0;
+    // The session settings every connection starts with; empty when there are none.
+    virtual QStringList sessionSetup() const = 0;
+    // The statements that start a transaction keeping every other writer of the tables out
+    // until it ends, and those that end it (committing or not), in order.
+    virtual QStringList beginExclusive(const QStringList& quotedTables) const = 0;
+    virtual QStringList endExclusive(bool commit) const = 0;
+    // A query giving one row per table of `tables` (names as values) that cannot roll back,
+    // with its storage engine in the second column; empty when every table of the engine can.
+    virtual QString nonTransactionalTables() const = 0;
     // A statement that gives a table's columns and no row.
     QString columnProbe(const QString& quotedTable) const;
 

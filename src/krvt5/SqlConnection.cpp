@@ -71,6 +71,11 @@ std::shared_ptr<SqlConnection> SqlConnection::openMySql(const MySqlTarget& targe
     QSqlQuery names(db);
     if (!names.exec(QStringLiteral("SET NAMES utf8mb4")))
         throw fail(SqlErrorText(names.lastError()));
+    for (const QString& statement : connection->engine_.sessionSetup()) {
+        QSqlQuery setup(db);
+        if (!setup.exec(statement))
+            throw fail(SqlErrorText(setup.lastError()));
+    }
     return connection;
 }
 
@@ -139,9 +144,51 @@ void SqlConnection::BeginTrans()
         throw Failure(QStringLiteral("No se pudo iniciar una transacción en la base de datos "
                                      "\"%1\" (%2): %3")
                           .arg(databaseName_, description_, SqlErrorText(db_.lastError())));
+    beginTracking();
+}
+
+void SqlConnection::beginTracking()
+{
     inTransaction_ = true;
     lastInsertIdBeforeTransaction_ = lastInsertId_;
     lastIdByTableBeforeTransaction_ = lastIdByTable_;
+}
+
+void SqlConnection::BeginExclusiveTrans(const QStringList& tables)
+{
+    ensureOpen();
+    if (inTransaction_)
+        throw Failure(QStringLiteral("Ya hay una transacción abierta en la base de datos "
+                                     "\"%1\" (%2).")
+                          .arg(databaseName_, description_));
+    QStringList quoted;
+    for (const QString& table : tables)
+        quoted.append(quotedTable(table));
+    for (const QString& statement : engine_.beginExclusive(quoted)) {
+        QSqlQuery begin(db_);
+        if (!begin.exec(statement)) {
+            const QString reason = SqlErrorText(begin.lastError());
+            endExclusive(false);
+            throw Failure(
+                QStringLiteral("No se pudo reservar las tablas %1 de la base de datos "
+                               "\"%2\" (%3): %4")
+                    .arg(tables.join(QStringLiteral(", ")), databaseName_, description_, reason));
+        }
+    }
+    exclusive_ = true;
+    beginTracking();
+}
+
+QString SqlConnection::endExclusive(bool commit)
+{
+    QString first;
+    for (const QString& statement : engine_.endExclusive(commit)) {
+        QSqlQuery end(db_);
+        if (!end.exec(statement) && first.isEmpty())
+            first = SqlErrorText(end.lastError());
+    }
+    exclusive_ = false;
+    return first;
 }
 
 void SqlConnection::CommitTrans()
@@ -151,10 +198,17 @@ void SqlConnection::CommitTrans()
         throw Failure(QStringLiteral("No hay transacción abierta que confirmar en la base de "
                                      "datos \"%1\" (%2).")
                           .arg(databaseName_, description_));
-    if (!db_.commit())
+    const bool exclusive = exclusive_;
+    const QString failed =
+        exclusive ? endExclusive(true) : (db_.commit() ? QString() : SqlErrorText(db_.lastError()));
+    if (!failed.isEmpty()) {
+        // An exclusive transaction is over either way: its end also released the tables.
+        if (exclusive)
+            inTransaction_ = false;
         throw Failure(QStringLiteral("No se pudo confirmar la transacción en la base de datos "
                                      "\"%1\" (%2): %3")
-                          .arg(databaseName_, description_, SqlErrorText(db_.lastError())));
+                          .arg(databaseName_, description_, failed));
+    }
     inTransaction_ = false;
 }
 
@@ -165,6 +219,17 @@ void SqlConnection::RollbackTrans()
         throw Failure(QStringLiteral("No hay transacción abierta que deshacer en la base de "
                                      "datos \"%1\" (%2).")
                           .arg(databaseName_, description_));
+    if (exclusive_) {
+        const QString reason = endExclusive(false);
+        inTransaction_ = false;
+        lastInsertId_ = lastInsertIdBeforeTransaction_;
+        lastIdByTable_ = lastIdByTableBeforeTransaction_;
+        if (!reason.isEmpty())
+            throw Failure(QStringLiteral("No se pudo deshacer la transacción en la base de datos "
+                                         "\"%1\" (%2): %3")
+                              .arg(databaseName_, description_, reason));
+        return;
+    }
     if (!db_.rollback()) {
         const QString reason = SqlErrorText(db_.lastError());
         // A lost connection took its transaction with it: what follows must report the lost

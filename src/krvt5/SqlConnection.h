@@ -35,6 +35,7 @@ public:
     SqlConnection& operator=(const SqlConnection&) = delete;
 
     void BeginTrans() override;
+    void BeginExclusiveTrans(const QStringList& tables) override;
     void CommitTrans() override;
     void RollbackTrans() override;
     bool inTransaction() const override { return inTransaction_; }
@@ -64,6 +65,9 @@ private:
     SqlConnection(const Engine& engine, QString databaseName, QString description);
 
     void ensureOpen() const;
+    void beginTracking();
+    // Runs the statements that end an exclusive transaction, all of them; the first error.
+    QString endExclusive(bool commit);
     QString missingColumn(const QString& table, const QString& field) const;
     const QStringList& columns(const QString& table);
     QSqlQuery& prepared(const QString& key, const QString& table, const QString& statement);
@@ -76,6 +80,7 @@ private:
     QString description_;
     QSqlDatabase db_;
     bool inTransaction_ = false;
+    bool exclusive_ = false;
     QVariant lastInsertId_;
     // Keys by lower-case table name; the copies taken at BeginTrans come back on RollbackTrans,
     // since the rows stored inside the transaction are gone.
