@@ -42,8 +42,9 @@ void CheckAnswers(krvt5::Connection& connection)
 }
 
 BulkSink::BulkSink(WindowState& state, ConnectionSource source, BatchLimits limits,
-                   LockCheck checkLock)
-    : state_(state), source_(std::move(source)), limits_(limits), checkLock_(std::move(checkLock))
+                   LockCheck checkLock, CommitCheck beforeCommit)
+    : state_(state), source_(std::move(source)), limits_(limits), checkLock_(std::move(checkLock)),
+      beforeCommit_(std::move(beforeCommit))
 {
     limits_.tickets = std::max(1, limits_.tickets);
     limits_.maxTickets = std::max(limits_.tickets, limits_.maxTickets);
@@ -76,11 +77,12 @@ void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
             }
             return second;
         };
-        pipeline_ = CommitPipeline::threaded(same, store, {}, connection.engine().writers());
+        pipeline_ =
+            CommitPipeline::threaded(same, store, beforeCommit_, connection.engine().writers());
     }
     // Without a second connection (a server that takes no more, say) the batches go on cnBase.
     if (!pipeline_)
-        pipeline_ = CommitPipeline::inline_(connection, store, {});
+        pipeline_ = CommitPipeline::inline_(connection, store, beforeCommit_);
 }
 
 bool BulkSink::isTaken(std::int32_t venta)

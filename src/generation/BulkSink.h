@@ -42,7 +42,7 @@ public:
     using LockCheck = std::function<void(krvt5::Connection& walk)>;
 
     BulkSink(WindowState& state, ConnectionSource source, BatchLimits limits = {},
-             LockCheck checkLock = CheckAnswers);
+             LockCheck checkLock = CheckAnswers, CommitCheck beforeCommit = {});
     ~BulkSink() override;
     BulkSink(const BulkSink&) = delete;
     BulkSink& operator=(const BulkSink&) = delete;
@@ -67,6 +67,7 @@ private:
     ConnectionSource source_;
     BatchLimits limits_;
     LockCheck checkLock_;
+    CommitCheck beforeCommit_;
     std::unique_ptr<CommitPipeline> pipeline_;
     TakenNumbers taken_;
     int batchTickets_ = 0;

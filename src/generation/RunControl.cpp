@@ -48,7 +48,8 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
     // Tickets go in batches unless the caller brings its own sink.
     std::unique_ptr<BulkSink> bulk;
     if (!sink) {
-        bulk = std::make_unique<BulkSink>(state, ConnectionsLike(*support::oBases));
+        bulk = std::make_unique<BulkSink>(state, ConnectionsLike(*support::oBases), BatchLimits{},
+                                          CheckAnswers, lock.commitCheck());
         sink = bulk.get();
     }
     const Figures figures = RecorrerHoja(state, surface, sink, observer);

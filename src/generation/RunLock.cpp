@@ -98,6 +98,10 @@ void RunLock::lockServer(const QString& database, std::chrono::milliseconds wait
     if (taken.toInt() != 1)
         busy(database);
     name_ = name;
+    QSqlQuery id(connection_->database());
+    if (!id.exec(QStringLiteral("SELECT CONNECTION_ID()")) || !id.next())
+        throw fail(krvt5::SqlErrorText(id.lastError()));
+    holder_ = id.value(0).toLongLong();
 }
 
 void RunLock::lockFileBeside(const QString& database, std::chrono::milliseconds wait)
@@ -150,6 +154,29 @@ void RunLock::lockFileBeside(const QString& database, std::chrono::milliseconds 
             busy(database);
         std::this_thread::sleep_for(kPollInterval);
     }
+}
+
+std::function<void(krvt5::Connection&)> RunLock::commitCheck() const
+{
+    // A file lock lasts as long as the process.
+    if (name_.isEmpty())
+        return {};
+    return [name = name_, holder = holder_,
+            database = connection_->describe()](krvt5::Connection& writer) {
+        QSqlQuery held(writer.database());
+        const bool asked = held.prepare(QStringLiteral("SELECT IS_USED_LOCK(?)"));
+        held.addBindValue(name);
+        if (!asked || !held.exec() || !held.next())
+            throw support::Failure(
+                QStringLiteral("No se pudo comprobar la reserva de la base de datos (%1): %2")
+                    .arg(database, krvt5::SqlErrorText(held.lastError())));
+        if (held.value(0).isNull() || held.value(0).toLongLong() != holder)
+            throw support::Failure(
+                QStringLiteral("Se perdió la reserva de la base de datos para esta ejecución "
+                               "(%1): otra ejecución podría escribir los mismos números; no se "
+                               "guarda nada más.")
+                    .arg(database));
+    };
 }
 
 void RunLock::busy(const QString& database) const

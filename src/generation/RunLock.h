@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <chrono>
+#include <functional>
 
 namespace generation {
 
@@ -24,6 +25,10 @@ public:
     RunLock(const RunLock&) = delete;
     RunLock& operator=(const RunLock&) = delete;
 
+    // Asked on a writing connection before each commit: fails once the run no longer holds its
+    // lock (the connection that held it was lost), so that nothing more is committed.
+    std::function<void(krvt5::Connection&)> commitCheck() const;
+
     // The name of the MySQL lock for a database (at most 64 characters, as MySQL requires).
     static QString lockName(const QString& database);
     // The lock file for an SQLite database file.
@@ -35,8 +40,9 @@ private:
     [[noreturn]] void busy(const QString& database) const;
 
     krvt5::ConnectionRef connection_;
-    QString name_; // MySQL lock name, when held
-    QString path_; // lock file, when held
+    QString name_;         // MySQL lock name, when held
+    qlonglong holder_ = 0; // the server's id of the connection that holds it
+    QString path_;         // lock file, when held
     int fd_ = -1;
 };
 

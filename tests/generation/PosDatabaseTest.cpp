@@ -1,0 +1,204 @@
+#include "generation/BulkSink.h"
+#include "generation/RowByRowSink.h"
+#include "generation/ScanFixture.h"
+
+#include <QSqlQuery>
+
+using namespace testsupport;
+using generation::BatchLimits;
+
+namespace {
+
+// Sells numbers the way a POS does while the run goes: told about a row, it stores the given
+// numbers on a connection of its own.
+class PosAtRow : public generation::ScanObserver {
+public:
+    PosAtRow(TestDatabase& db, int row, std::vector<int> numbers)
+        : db_(db), row_(row), numbers_(std::move(numbers))
+    {}
+    void onRow(const generation::RowEvent& e) override
+    {
+        if (e.row != row_ || done_)
+            return;
+        done_ = true;
+        for (int venta : numbers_)
+            db_.exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                                    "VALUES (%1, '2020-01-01', '10:00', 7, 7)")
+                         .arg(venta));
+    }
+    std::vector<int> existed;
+
+private:
+    TestDatabase& db_;
+    int row_;
+    std::vector<int> numbers_;
+    bool done_ = false;
+};
+
+class PosDatabaseTest : public ScanFixture {
+protected:
+    std::vector<QStringList> sales(int count)
+    {
+        std::vector<QStringList> rows{{}};
+        for (int i = 0; i < count; ++i)
+            rows.push_back(sale(QStringLiteral("1"), QString::number(i + 1),
+                                QStringLiteral("Artículo %1").arg(i)));
+        return rows;
+    }
+
+    generation::Figures runBulk(const std::vector<QStringList>& rows,
+                                generation::ScanObserver* observer = nullptr)
+    {
+        writeFile(state.cArchivo, csv(rows));
+        state.nTicket = 100;
+        generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
+                                  BatchLimits{4, 500});
+        const generation::Figures figures =
+            generation::RecorrerHoja(state, surface, &sink, observer);
+        state.oLibro.reset();
+        return figures;
+    }
+
+    // Numbers stored more than once, and headers without exactly one line.
+    void expectEveryNumberOnceAndWhole()
+    {
+        EXPECT_TRUE(db->rows(QStringLiteral("SELECT Venta FROM tickets GROUP BY Venta "
+                                            "HAVING COUNT(*) > 1"))
+                        .empty())
+            << "a number stored twice";
+        EXPECT_TRUE(
+            db->rows(QStringLiteral("SELECT t.Venta FROM tickets t LEFT JOIN ticketsdetalle d "
+                                    "ON d.IdTicket = t.Id WHERE t.Efectivo <> 7 GROUP BY t.Id, "
+                                    "t.Venta HAVING COUNT(d.Id) <> 1"))
+                .empty())
+            << "a header without exactly one line";
+    }
+
+    void oldTables(const QString& engine)
+    {
+        if (db->engine() != Engine::MariaDB)
+            return;
+        db->exec(QStringLiteral("ALTER TABLE tickets ENGINE=%1").arg(engine));
+        db->exec(QStringLiteral("ALTER TABLE ticketsdetalle ENGINE=%1").arg(engine));
+    }
+};
+
+// A number the POS takes after the run read its range is passed over at its batch's commit and
+// counted as one that existed.
+TEST_P(PosDatabaseTest, ANumberTakenDuringTheRunIsPassedOverAtItsCommit)
+{
+    for (const char* engine : {"InnoDB", "MyISAM"}) {
+        if (db->engine() == Engine::SQLite && QLatin1String(engine) != QLatin1String("InnoDB"))
+            continue;
+        SCOPED_TRACE(engine);
+        db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
+        db->exec(QStringLiteral("DELETE FROM tickets"));
+        oldTables(QString::fromLatin1(engine));
+        if (db->engine() == Engine::SQLite)
+            db->exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
+        // Row 3 is told at once; the run's numbers 115, 116 and 125 are far ahead of it.
+        std::vector<QStringList> rows = sales(30);
+        rows[2][1] = QStringLiteral("0");
+        PosAtRow pos(*db, 3, {115, 116, 125});
+        const generation::Figures figures = runBulk(rows, &pos);
+        EXPECT_EQ(figures.existed, 3);
+        EXPECT_EQ(figures.written, 26);
+        EXPECT_EQ(figures.numbersUsed, 29);
+        expectEveryNumberOnceAndWhole();
+        EXPECT_EQ(db->rows(QStringLiteral("SELECT Efectivo FROM tickets WHERE Venta = 116"))
+                      .front()
+                      .front()
+                      .toDouble(),
+                  7.0);
+    }
+}
+
+// On tables that cannot roll back, a failure inside a batch leaves whole tickets only, and a
+// re-run completes them as a clean run would.
+TEST_P(PosDatabaseTest, AFailureInsideABatchOnTablesThatCannotRollBackLeavesWholeTickets)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite tables always roll back";
+    for (const char* engine : {"MyISAM", "Aria"}) {
+        SCOPED_TRACE(engine);
+        db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
+        db->exec(QStringLiteral("DELETE FROM tickets"));
+        oldTables(QString::fromLatin1(engine));
+        db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Descrip VARCHAR(40) NOT NULL"));
+        std::vector<QStringList> rows = sales(12);
+        rows[7][7] = QString(45, u'x'); // row 8, ticket 106: too long for its column
+        try {
+            runBulk(rows);
+            ADD_FAILURE() << "the run should fail";
+        } catch (const generation::WalkFailure& failure) {
+            EXPECT_EQ(failure.row, 8) << failure.what();
+        }
+        expectEveryNumberOnceAndWhole();
+        EXPECT_EQ(tickets().size(), 6); // rows 2 to 7
+
+        rows[7][7] = QStringLiteral("corto");
+        const generation::Figures rerun = runBulk(rows);
+        EXPECT_EQ(rerun.existed, 6);
+        EXPECT_EQ(rerun.written, 6);
+        expectEveryNumberOnceAndWhole();
+        EXPECT_EQ(tickets().size(), 12);
+        EXPECT_EQ(lines().size(), 12);
+    }
+}
+
+// Whatever the server's own mode, a value its column cannot hold is a failure at its row,
+// never cut or replaced.
+TEST_P(PosDatabaseTest, AValueItsColumnCannotHoldStopsTheRunAtItsRow)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite keeps any text whole";
+    struct Case {
+        const char* name;
+        const char* alter;
+        QString descrip;
+    };
+    const std::vector<Case> cases{
+        {"latin1 column, a character it cannot hold",
+         "ALTER TABLE ticketsdetalle MODIFY Descrip VARCHAR(60) CHARACTER SET latin1 NOT NULL",
+         QStringLiteral("Té verde 緑茶")},
+        {"a description of 40 characters",
+         "ALTER TABLE ticketsdetalle MODIFY Descrip VARCHAR(40) NOT NULL", QString(50, u'y')},
+    };
+    for (const char* engine : {"InnoDB", "MyISAM"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(engine) + ": " + c.name);
+            db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
+            db->exec(QStringLiteral("DELETE FROM tickets"));
+            oldTables(QString::fromLatin1(engine));
+            db->exec(QString::fromUtf8(c.alter));
+            std::vector<QStringList> rows = sales(10);
+            rows[5][7] = c.descrip;                    // row 6
+            rows[2][7] = QStringLiteral("Ñandú café"); // latin1 holds these
+            try {
+                runBulk(rows);
+                ADD_FAILURE() << "the run should fail";
+            } catch (const generation::WalkFailure& failure) {
+                EXPECT_EQ(failure.row, 6) << failure.what();
+            }
+            expectEveryNumberOnceAndWhole();
+            EXPECT_EQ(tickets().size(), 4);
+            EXPECT_TRUE(lines().join(u' ').contains(QStringLiteral("ÑANDÚ CAFÉ")));
+        }
+    }
+}
+
+// The program's sessions are strict even where the server's default is not.
+TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "only a server has a mode";
+    QSqlQuery query(state.cnBase->database());
+    ASSERT_TRUE(query.exec(QStringLiteral("SELECT @@SESSION.sql_mode")) && query.next());
+    EXPECT_TRUE(query.value(0).toString().contains(QStringLiteral("STRICT_ALL_TABLES")))
+        << query.value(0).toString().toStdString();
+    EXPECT_FALSE(query.value(0).toString().contains(QStringLiteral("ANSI_QUOTES")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, PosDatabaseTest, testing::ValuesIn(engines()), engineName);
+
+} // namespace
