@@ -4,6 +4,7 @@
 #include "generation/RunControl.h"
 #include "generation/RunReport.h"
 #include "generation/Simulacion.h"
+#include "plaintext/LineEnds.h"
 #include "support/Failure.h"
 #include "support/modComun.h"
 
@@ -12,11 +13,6 @@
 namespace app {
 
 namespace {
-
-QString withLineBreaks(QString text)
-{
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-}
 
 // Numbers as "100-104, 107": runs of consecutive numbers joined.
 QString ranges(const std::vector<std::int32_t>& numbers)
@@ -54,7 +50,7 @@ void printSimulation(ConsoleSurface& console, const generation::Simulacion& resu
     for (const auto& p : result.problems) {
         const QString where = p.row > 0 ? QStringLiteral("Renglón %1: ").arg(p.row) : QString();
         problems += QStringLiteral("  %1%2%3\n")
-                        .arg(where, withLineBreaks(p.text).replace(u'\n', u' '),
+                        .arg(where, plaintext::withLineFeeds(p.text).replace(u'\n', u' '),
                              p.blocksRun ? QStringLiteral(" [impide la generación]") : QString());
     }
     problems +=
@@ -73,7 +69,7 @@ ConsoleSurface::ConsoleSurface(std::FILE* out, std::FILE* err, bool terminal)
 void ConsoleSurface::print(std::FILE* stream, const QString& text)
 {
     endProgressLine();
-    std::fputs(withLineBreaks(text).toLocal8Bit().constData(), stream);
+    std::fputs(plaintext::withLineFeeds(text).toLocal8Bit().constData(), stream);
     std::fflush(stream);
 }
 
@@ -104,7 +100,7 @@ void ConsoleSurface::setCaption(support::Label label, const QString& caption)
         endProgressLine();
         return;
     }
-    const QString line = withLineBreaks(caption).replace(u'\n', QStringLiteral("  "));
+    const QString line = plaintext::withLineFeeds(caption).replace(u'\n', QStringLiteral("  "));
     if (terminal_) {
         std::fprintf(out_, "\r\033[K%s", line.toLocal8Bit().constData());
         progressOpen_ = true;

@@ -1,4 +1,5 @@
 #include "app/MessageBoxes.h"
+#include "plaintext/LineEnds.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,10 +29,7 @@ support::Answer QtMessageBoxes::show(QWidget* parent, const support::Message& me
     box.setWindowTitle(message.title);
     box.setIcon(boxIcon(message.icon));
     box.setTextFormat(Qt::PlainText);
-    QString text = message.text;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    box.setText(text);
+    box.setText(plaintext::withLineFeeds(message.text));
 
     // Texts set by hand, so the buttons speak Spanish whatever the system language.
     if (message.buttons == support::Buttons::YesNo) {

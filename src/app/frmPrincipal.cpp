@@ -1,5 +1,7 @@
 #include "app/frmPrincipal.h"
 
+#include "plaintext/LineEnds.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -20,15 +22,6 @@ static void initResources()
 namespace app {
 
 namespace {
-
-// The labels break lines at CR LF and at a lone CR; Qt only knows LF.
-QString displayText(const QString& caption)
-{
-    QString text = caption;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
-}
 
 QFont windowFont(qreal pointSize)
 {
@@ -110,7 +103,7 @@ support::Answer frmPrincipal::showMessage(const support::Message& message)
 void frmPrincipal::setCaption(support::Label label, const QString& caption)
 {
     (label == support::Label::Label1 ? caption1_ : caption3_) = caption;
-    labelFor(label)->setText(displayText(caption));
+    labelFor(label)->setText(plaintext::withLineFeeds(caption));
 }
 
 QString frmPrincipal::caption(support::Label label) const

@@ -1,6 +1,7 @@
 #include "krvt5/IniFile.h"
 
 #include "krvt5/Failure.h"
+#include "plaintext/Windows1252.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,53 +9,11 @@
 #include <QList>
 #include <QSaveFile>
 #include <QStringDecoder>
-#include <array>
 
 namespace krvt5::ini {
 namespace {
 
 const QByteArray utf8Bom("\xEF\xBB\xBF");
-
-// Windows-1252 over all 256 bytes. The five bytes the code page leaves unassigned map to the
-// C1 controls of the same value, as Windows itself does, so any file decodes and encodes back
-// to the same bytes.
-constexpr std::array<char16_t, 256> windows1252 = [] {
-    constexpr char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                   0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                   0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                   0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-    std::array<char16_t, 256> table{};
-    for (int byte = 0; byte < 256; ++byte)
-        table[byte] = byte >= 0x80 && byte < 0xA0 ? high[byte - 0x80] : char16_t(byte);
-    return table;
-}();
-
-QString fromWindows1252(QByteArrayView bytes)
-{
-    QString text(bytes.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i)
-        text[i] = QChar(windows1252[static_cast<unsigned char>(bytes[i])]);
-    return text;
-}
-
-std::optional<QByteArray> toWindows1252(QStringView text)
-{
-    QByteArray bytes(text.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            bytes[i] = static_cast<char>(c);
-            continue;
-        }
-        int byte = 0x80;
-        while (byte < 0xA0 && windows1252[byte] != c)
-            ++byte;
-        if (byte == 0xA0)
-            return std::nullopt;
-        bytes[i] = static_cast<char>(byte);
-    }
-    return bytes;
-}
 
 enum class Encoding { Utf8, Utf8Bom, Windows1252 };
 
@@ -81,7 +40,7 @@ Document parse(const QByteArray& bytes)
         doc.encoding = bom ? Encoding::Utf8Bom : Encoding::Utf8;
     } else {
         doc.encoding = Encoding::Windows1252;
-        text = fromWindows1252(bytes);
+        text = plaintext::decodeWindows1252(bytes);
     }
 
     bool newlineSeen = false;
@@ -116,7 +75,7 @@ QByteArray serialize(const Document& doc, Encoding encoding)
     case Encoding::Utf8Bom:
         return utf8Bom + text.toUtf8();
     case Encoding::Windows1252:
-        if (auto bytes = toWindows1252(text))
+        if (auto bytes = plaintext::encodeWindows1252(text))
             return *bytes;
         // A value the code page cannot hold: the whole file becomes UTF-8 (without BOM, which an
         // older reader would take for part of the first section name), so nothing is lost and

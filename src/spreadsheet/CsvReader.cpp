@@ -1,5 +1,6 @@
 #include "spreadsheet/CsvReader.h"
 
+#include "plaintext/Windows1252.h"
 #include "spreadsheet/CellAddress.h"
 #include "spreadsheet/Failure.h"
 #include "spreadsheet/Recognizer.h"
@@ -43,8 +44,9 @@ public:
         if (size == 0)
             return CellValue::empty();
         const char* data = content_.constData() + begin;
-        const QString text = encoding_ == Encoding::Utf8 ? QString::fromUtf8(data, size)
-                                                         : decodeWindows1252(data, size);
+        const QString text = encoding_ == Encoding::Utf8
+                                 ? QString::fromUtf8(data, size)
+                                 : plaintext::decodeWindows1252({data, size});
         return recognise(text, regional_);
     }
 
@@ -72,21 +74,6 @@ int lineOf(const char* data, qsizetype position)
 bool startsWith(const QByteArray& bytes, const char* prefix, qsizetype length)
 {
     return bytes.size() >= length && std::memcmp(bytes.constData(), prefix, size_t(length)) == 0;
-}
-
-// Excel's "Unicode text" is UTF-16; it is turned into UTF-8 once, before splitting.
-QByteArray fromUtf16(const QByteArray& bytes, bool bigEndian, qsizetype skip)
-{
-    const qsizetype units = (bytes.size() - skip) / 2;
-    QString text(units, Qt::Uninitialized);
-    auto* out = reinterpret_cast<char16_t*>(text.data());
-    const auto* in = reinterpret_cast<const unsigned char*>(bytes.constData() + skip);
-    for (qsizetype i = 0; i < units; ++i) {
-        const unsigned hi = in[2 * i + (bigEndian ? 0 : 1)];
-        const unsigned lo = in[2 * i + (bigEndian ? 1 : 0)];
-        out[i] = static_cast<char16_t>((hi << 8) | lo);
-    }
-    return text.toUtf8();
 }
 
 // "sep=;" on the first line, as spreadsheets write and honour it; its length, or 0.
@@ -209,10 +196,11 @@ std::unique_ptr<Worksheet> readCsv(QByteArray bytes, const QString& path, const 
     qsizetype start = 0;
     Encoding encoding = Encoding::Utf8;
     if (startsWith(bytes, "\xFF\xFE", 2) || startsWith(bytes, "\xFE\xFF", 2)) {
-        bytes = fromUtf16(bytes, bytes[0] == '\xFE', 2);
+        // Excel's "Unicode text" is UTF-16; it is turned into UTF-8 once, before splitting.
+        bytes = utf16ToUtf8(bytes, bytes[0] == '\xFE');
     } else if (bytes.size() >= 4 && bytes.size() % 2 == 0 && bytes[0] != 0 && bytes[1] == 0 &&
                bytes[2] != 0 && bytes[3] == 0) {
-        bytes = fromUtf16(bytes, false, 0); // UTF-16 without its mark
+        bytes = utf16ToUtf8(bytes, false); // UTF-16 without its mark
     } else if (startsWith(bytes, "\xEF\xBB\xBF", 3)) {
         start = 3;
     }

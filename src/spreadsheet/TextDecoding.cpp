@@ -1,31 +1,10 @@
 #include "spreadsheet/TextDecoding.h"
 
-#include <array>
+#include <QStringDecoder>
 #include <cstdint>
 #include <cstring>
 
 namespace spreadsheet {
-
-namespace {
-
-constexpr std::array<char16_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-constexpr std::array<char16_t, 256> makeWindows1252()
-{
-    std::array<char16_t, 256> table{};
-    for (int i = 0; i < 256; ++i)
-        table[static_cast<size_t>(i)] = static_cast<char16_t>(i);
-    for (size_t i = 0; i < kHighControls.size(); ++i)
-        table[0x80 + i] = kHighControls[i];
-    return table;
-}
-
-constexpr std::array<char16_t, 256> kWindows1252 = makeWindows1252();
-
-} // namespace
 
 bool isValidUtf8(const char* data, std::size_t size)
 {
@@ -79,13 +58,11 @@ bool isValidUtf8(const char* data, std::size_t size)
     return true;
 }
 
-QString decodeWindows1252(const char* data, qsizetype size)
+QByteArray utf16ToUtf8(QByteArrayView bytes, bool bigEndian)
 {
-    QString text(size, Qt::Uninitialized);
-    char16_t* out = reinterpret_cast<char16_t*>(text.data());
-    for (qsizetype i = 0; i < size; ++i)
-        out[i] = kWindows1252[static_cast<unsigned char>(data[i])];
-    return text;
+    QStringDecoder decoder(bigEndian ? QStringDecoder::Utf16BE : QStringDecoder::Utf16LE);
+    const QString text = decoder(bytes);
+    return text.toUtf8();
 }
 
 } // namespace spreadsheet

@@ -1,5 +1,7 @@
 #include "spreadsheet/XmlScanner.h"
 
+#include "plaintext/LineEnds.h"
+#include "plaintext/Windows1252.h"
 #include "spreadsheet/Failure.h"
 #include "spreadsheet/TextDecoding.h"
 
@@ -69,20 +71,6 @@ void appendUtf8(std::string& out, std::uint32_t code)
     }
 }
 
-// XML reads every CR LF and lone CR as LF.
-void appendLines(std::string& out, std::string_view text)
-{
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] != '\r') {
-            out.push_back(text[i]);
-        } else {
-            out.push_back('\n');
-            if (i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-        }
-    }
-}
-
 bool startsWith(const std::string& text, std::string_view prefix)
 {
     return std::string_view(text).substr(0, prefix.size()) == prefix;
@@ -140,23 +128,10 @@ void XmlScanner::prepareEncoding()
         return;
     while (refill()) {
     }
-    QString text;
-    if (utf16) {
-        const bool bigEndian = buffer_[0] == '\xFE' || buffer_[0] == '\0';
-        const size_t skip = (buffer_[0] == '\xFF' || buffer_[0] == '\xFE') ? 2 : 0;
-        const size_t units = (buffer_.size() - skip) / 2;
-        text.resize(static_cast<qsizetype>(units));
-        auto* out = reinterpret_cast<char16_t*>(text.data());
-        const auto* in = reinterpret_cast<const unsigned char*>(buffer_.data() + skip);
-        for (size_t i = 0; i < units; ++i) {
-            const unsigned high = in[2 * i + (bigEndian ? 0 : 1)];
-            const unsigned low = in[2 * i + (bigEndian ? 1 : 0)];
-            out[i] = static_cast<char16_t>((high << 8) | low);
-        }
-    } else {
-        text = decodeWindows1252(buffer_.data(), static_cast<qsizetype>(buffer_.size()));
-    }
-    const QByteArray utf8 = text.toUtf8();
+    const QByteArrayView bytes(buffer_.data(), static_cast<qsizetype>(buffer_.size()));
+    const bool bigEndian = buffer_[0] == '\xFE' || buffer_[0] == '\0';
+    const QByteArray utf8 =
+        utf16 ? utf16ToUtf8(bytes, bigEndian) : plaintext::decodeWindows1252(bytes).toUtf8();
     buffer_.assign(utf8.constData(), static_cast<size_t>(utf8.size()));
     position_ = 0;
 }
@@ -418,7 +393,8 @@ void XmlScanner::decode(std::string_view raw, std::string& out) const
     size_t i = 0;
     while (i < raw.size()) {
         const size_t amp = raw.find('&', i);
-        appendLines(out, raw.substr(i, amp == std::string_view::npos ? raw.size() - i : amp - i));
+        plaintext::appendWithLineFeeds(
+            out, raw.substr(i, amp == std::string_view::npos ? raw.size() - i : amp - i));
         if (amp == std::string_view::npos)
             return;
         const size_t semicolon = raw.find(';', amp);
@@ -529,7 +505,7 @@ void XmlScanner::readText(std::string& out)
         case Token::Text:
             if (depth == 1) {
                 if (textIsRaw_)
-                    appendLines(out, text_);
+                    plaintext::appendWithLineFeeds(out, text_);
                 else
                     decode(text_, out);
                 if (out.size() > kMaxTextBytes)

@@ -142,6 +142,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "[Conexi\xF3n]\nk=1\n[Configuraci\xF3n]\nArchivo=\x80\n"},
         WriteCase{"windows1252BecomesUtf8ForOtherText", "[Conexi\xF3n]\nk=1\n", conexion, "k",
                   QStringLiteral("✓"), "[Conexi\xC3\xB3n]\nk=\xE2\x9C\x93\n"},
+        WriteCase{"windows1252HighBytesBothWays",
+                  "[A]\n\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\x8E\x8F"
+                  "\x90\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9D\x9E\x9F\n",
+                  "A", "k",
+                  QStringLiteral(u"€\u0081‚ƒ„…†‡ˆ‰Š‹Œ\u008DŽ\u008F\u0090‘’“”•–—˜™š›œ\u009DžŸ"),
+                  "[A]\n\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\x8E\x8F"
+                  "\x90\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9D\x9E\x9F\n"
+                  "k=\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8A\x8B\x8C\x8D\x8E\x8F"
+                  "\x90\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9A\x9B\x9C\x9D\x9E\x9F\n"},
         WriteCase{"unassignedWindows1252BytesKept", "[A]\n\x81\x8D\x8F\x90\x9D\n", "A", "k", "v",
                   "[A]\n\x81\x8D\x8F\x90\x9D\nk=v\n"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <utility>
 
 using namespace spreadsheet;
 
@@ -50,6 +51,14 @@ QByteArray utf16le(const QString& text)
     return QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
 }
 
+QByteArray utf16be(const QString& text)
+{
+    QByteArray bytes = utf16le(text);
+    for (qsizetype i = 0; i + 1 < bytes.size(); i += 2)
+        std::swap(bytes[i], bytes[i + 1]);
+    return bytes;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Files, CsvSplitting,
     testing::Values(
@@ -85,6 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
         CsvCase{"windows_1252", "Caf\xE9,\x80,\x96", "Café|€|–"},
         CsvCase{"utf16_with_bom", utf16le(QStringLiteral(u"\uFEFFCafé,1\r\nx,2\r\n")),
                 "Café|1\nx|2"},
+        // U+1D11E is a surrogate pair, whose two halves must stay in order.
+        CsvCase{"utf16_big_endian_with_bom", utf16be(QStringLiteral(u"\uFEFFCafé,\U0001D11E\r\n")),
+                "Café|\xF0\x9D\x84\x9E"},
+        CsvCase{"utf16_without_mark", utf16le(QStringLiteral(u"Café;\U0001D11E\r\nx;2")),
+                "Café|\xF0\x9D\x84\x9E\nx|2"},
         CsvCase{"ctrl_z_at_end", "a,b\r\n\x1A", "a|b"}),
     [](const testing::TestParamInfo<CsvCase>& info) { return std::string(info.param.name); });
 
