@@ -13,6 +13,9 @@
 #include <vector>
 
 class QTemporaryFile;
+namespace krvt5 {
+class LocalInfile;
+}
 
 namespace generation {
 
@@ -97,6 +100,8 @@ private:
     QSqlQuery readBack_;
     QSqlField text_; // for the driver's escaping
     std::unique_ptr<QTemporaryFile> loadFile_;
+    // Answers the server's request for loadFile_ and refuses any other; destroyed first.
+    std::unique_ptr<krvt5::LocalInfile> fileRequests_;
     std::map<int, std::unique_ptr<QSqlQuery>> headerInserts_;
     std::map<int, std::unique_ptr<QSqlQuery>> lineInserts_;
 };
