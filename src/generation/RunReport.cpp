@@ -145,8 +145,8 @@ void RunReport::begin(const QString& mode, const QString& workbook, const QStrin
     openLog();
     if (log_.isOpen())
         line(QStringLiteral("Inicio (%1): archivo \"%2\", servidor \"%3\", base de datos \"%4\", "
-                        "usuario \"%5\"")
-             .arg(mode, workbook, server, database, user));
+                            "usuario \"%5\"")
+                 .arg(mode, workbook, server, database, user));
 }
 
 void RunReport::onRow(const RowEvent& event)

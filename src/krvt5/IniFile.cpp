@@ -234,10 +234,10 @@ mode_t modeOf(QFileDevice::Permissions permissions)
 {
     mode_t mode = 0;
     const std::pair<QFileDevice::Permission, mode_t> bits[] = {
-        {QFileDevice::ReadOwner, S_IRUSR}, {QFileDevice::WriteOwner, S_IWUSR},
-        {QFileDevice::ExeOwner, S_IXUSR},  {QFileDevice::ReadGroup, S_IRGRP},
+        {QFileDevice::ReadOwner, S_IRUSR},  {QFileDevice::WriteOwner, S_IWUSR},
+        {QFileDevice::ExeOwner, S_IXUSR},   {QFileDevice::ReadGroup, S_IRGRP},
         {QFileDevice::WriteGroup, S_IWGRP}, {QFileDevice::ExeGroup, S_IXGRP},
-        {QFileDevice::ReadOther, S_IROTH}, {QFileDevice::WriteOther, S_IWOTH},
+        {QFileDevice::ReadOther, S_IROTH},  {QFileDevice::WriteOther, S_IWOTH},
         {QFileDevice::ExeOther, S_IXOTH}};
     for (const auto& [permission, bit] : bits) {
         if (permissions.testFlag(permission))
@@ -266,8 +266,7 @@ void replace(const QString& path, const QByteArray& bytes, const FileRules& rule
 
     const QFileInfo info(path);
     QByteArray temporary =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) +
-        ".XXXXXX";
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
     // mkostemp creates the name exclusively (O_EXCL): never through a link, owner-only.
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
@@ -288,8 +287,8 @@ void replace(const QString& path, const QByteArray& bytes, const FileRules& rule
         }
         // After fchown, which clears the set-id bits.
         if (::fchmod(fd, old.st_mode & 07777) != 0)
-            discard(QStringLiteral("no se pueden conservar sus permisos: %1")
-                        .arg(systemError(errno)));
+            discard(
+                QStringLiteral("no se pueden conservar sus permisos: %1").arg(systemError(errno)));
     } else if (::fchmod(fd, modeOf(rules.newFile)) != 0) {
         discard(QStringLiteral("no se pueden fijar sus permisos: %1").arg(systemError(errno)));
     }

@@ -92,11 +92,11 @@ TEST(Credentials, AOneLetterPasswordLeavesEveryMessageWhole)
                                     QStringLiteral("e"), QStringLiteral("a")}) {
         SCOPED_TRACE(password.toStdString());
         QFile::remove(place.logFile());
-        writeFile(registry,
-                  "[VTW]\r\nMySQLServer=" + db.server().toUtf8() +
-                      "\r\nMySQLPuerto=" + db.port().toUtf8() +
-                      "\r\nMySQLUsuario=" + scramble.Encripta(db.user()).toUtf8() +
-                      "\r\nMySQLPassword=" + scramble.Encripta(password).toUtf8() + "\r\n");
+        writeFile(registry, "[VTW]\r\nMySQLServer=" + db.server().toUtf8() +
+                                "\r\nMySQLPuerto=" + db.port().toUtf8() +
+                                "\r\nMySQLUsuario=" + scramble.Encripta(db.user()).toUtf8() +
+                                "\r\nMySQLPassword=" + scramble.Encripta(password).toUtf8() +
+                                "\r\n");
         const ProgramRun outcome = runProgram(place.executable(), {QStringLiteral("--proceder")});
         EXPECT_EQ(outcome.status, 1);
         QString everything = outcome.out + outcome.err;

@@ -1,5 +1,4 @@
 #include "generation/BulkSink.h"
-
 #include "generation/ScanFixture.h"
 
 #include <QUuid>
@@ -103,8 +102,8 @@ private:
     static bool sendAll(int fd, const QByteArray& bytes)
     {
         for (qsizetype at = 0; at < bytes.size();) {
-            const ssize_t n = ::send(fd, bytes.constData() + at, size_t(bytes.size() - at),
-                                     MSG_NOSIGNAL);
+            const ssize_t n =
+                ::send(fd, bytes.constData() + at, size_t(bytes.size() - at), MSG_NOSIGNAL);
             if (n <= 0)
                 return false;
             at += n;
@@ -248,8 +247,8 @@ TEST_P(LoaderFileRequestTest, TheLoaderStillSendsItsOwnFile)
     ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
     std::vector<QStringList> rows{{QStringLiteral("Folio"), QStringLiteral("Marca")}};
     for (int i = 0; i < 10; ++i)
-        rows.push_back(sale(QString::number(i + 1), QStringLiteral("2"),
-                            QStringLiteral("Cargado-%1").arg(i)));
+        rows.push_back(
+            sale(QString::number(i + 1), QStringLiteral("2"), QStringLiteral("Cargado-%1").arg(i)));
     writeFile(state.cArchivo, csv(rows));
     {
         generation::BulkSink sink(state, generation::BatchLimits{4, 500});
@@ -261,7 +260,6 @@ TEST_P(LoaderFileRequestTest, TheLoaderStillSendsItsOwnFile)
     EXPECT_TRUE(proxy.sentByClients().contains("\tCargado-3\t"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, LoaderFileRequestTest, testing::ValuesIn(engines()),
-                         engineName);
+INSTANTIATE_TEST_SUITE_P(Engines, LoaderFileRequestTest, testing::ValuesIn(engines()), engineName);
 
 } // namespace

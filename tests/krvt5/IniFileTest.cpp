@@ -1,6 +1,7 @@
+#include "krvt5/IniFile.h"
+
 #include "common/Files.h"
 #include "krvt5/Failure.h"
-#include "krvt5/IniFile.h"
 #include "krvt5/libKRCM.h"
 
 #include <QDir>
