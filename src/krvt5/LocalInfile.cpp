@@ -21,7 +21,9 @@ MYSQL* handleOf(QSqlDatabase& db)
     if (!db.isValid() || !db.isOpen() || db.driverName() != QLatin1String("QMYSQL"))
         return nullptr;
     const QVariant handle = db.driver()->handle();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "MYSQL*") != 0)
+    // The driver's name for the type, as declared or as the compiler spells the typedef.
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0))
         return nullptr;
     return *static_cast<MYSQL* const*>(handle.constData());
 }

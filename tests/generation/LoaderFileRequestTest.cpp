@@ -256,8 +256,9 @@ TEST_P(LoaderFileRequestTest, TheLoaderStillSendsItsOwnFile)
     }
     support::oBases->CierraBdD(state.cnBase);
     EXPECT_EQ(tickets().size(), 10u);
-    // The loader's file holds the descriptions tab-separated; an INSERT would quote them.
-    EXPECT_TRUE(proxy.sentByClients().contains("\tCargado-3\t"));
+    // The loader's file holds the descriptions (in capitals) tab-separated; an INSERT would
+    // quote them.
+    EXPECT_TRUE(proxy.sentByClients().contains("\tCARGADO-3\t"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, LoaderFileRequestTest, testing::ValuesIn(engines()), engineName);
