@@ -79,6 +79,7 @@ support::Answer ConsoleSurface::showMessage(const support::Message& message)
     case support::Icon::Question:
         // Asking for the command line is answering yes.
         return support::Answer::Yes;
+    case support::Icon::Warning:
     case support::Icon::Critical:
         print(err_, message.text.endsWith(u'\n') ? message.text : message.text + u'\n');
         break;

@@ -10,17 +10,26 @@ class Surface;
 
 namespace app {
 
-// Where the program lives: the folder of its real executable (links resolved), the settings
-// file named after the executable, and the run report beside it.
+// Where the program keeps its data: the settings file named after the executable, the run
+// report and the default workbook. A program installed by the package finds beside its real
+// executable (links resolved) a file "<name>.datos" whose first line names the data folder
+// (/var/lib/generar-tickets); the program folder itself is root's and holds code only. A
+// program without that file (the build tree, the demo, a copy in a user's folder) keeps its
+// data beside itself.
 struct ProgramPlace {
-    QString folder;
+    QString programFolder;
+    QString folder; // the data folder
     QString settingsFile;
     QString logFile;
 };
 
+// The name of the file, beside the executable, that names the data folder.
+inline constexpr char kDataFolderSuffix[] = ".datos";
+
 ProgramPlace programPlace(const QString& executable);
 
-// The load: makes the program's folder current, starts the module (support objects, POS
+// The load: makes the data folder current (a Failure that says how to get access when the user
+// may not use it), starts the module (support objects, POS
 // installation, connection properties) and reads the program's settings into the state and
 // Label3. False after the wrong-path message: the program must end without a run.
 bool IniciarPrograma(generation::WindowState& state, const ProgramPlace& place,

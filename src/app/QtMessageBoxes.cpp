@@ -13,6 +13,8 @@ QMessageBox::Icon boxIcon(support::Icon icon)
     switch (icon) {
     case support::Icon::Question:
         return QMessageBox::Question;
+    case support::Icon::Warning:
+        return QMessageBox::Warning;
     case support::Icon::Critical:
         return QMessageBox::Critical;
     case support::Icon::Information:

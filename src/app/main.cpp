@@ -3,6 +3,7 @@
 #include "app/frmPrincipal.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdio>
@@ -126,6 +127,10 @@ int main(int argc, char** argv)
 
     // No window: no display is needed.
     QCoreApplication application(argc, argv);
+    // A relative name is the user's, from the folder the command ran in: the program makes its
+    // data folder current before it writes.
+    const QString informe =
+        options->informe.isEmpty() ? QString() : QDir::current().absoluteFilePath(options->informe);
     return app::EjecutarSinVentana(*options->modo, QCoreApplication::applicationFilePath(),
-                                   options->informe);
+                                   informe);
 }

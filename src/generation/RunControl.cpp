@@ -85,6 +85,12 @@ bool cmdProceder_Click(WindowState& state, support::Surface& surface, RunReport*
     if (report) {
         const krvt5::BasesDD& bases = *support::oBases;
         report->begin(mode, state.cArchivo, bases.cRuta, bases.cMiBase, bases.cUsuario);
+        // The report never blocks the work: said once, and the run goes on.
+        if (!report->unavailable().isEmpty()) {
+            surface.showMessage({QStringLiteral("Atención"), report->unavailable(),
+                                 support::Icon::Warning, support::Buttons::Ok,
+                                 support::Answer::Ok});
+        }
         try {
             report->end(ProcesarVentas(state, surface, report));
         } catch (const std::exception& failure) {

@@ -24,6 +24,8 @@ using Clock = std::chrono::steady_clock;
 constexpr std::chrono::milliseconds kPollInterval{50};
 constexpr qsizetype kMaxLockName = 64;
 const QString kLockPrefix = QStringLiteral("generar-tickets:");
+// Read and write for owner and group, as the database beside it in a shared data folder.
+constexpr mode_t kLockFileMode = 0660;
 
 QString systemError(int error)
 {
@@ -123,12 +125,26 @@ void RunLock::lockFileBeside(const QString& database, std::chrono::milliseconds 
     const QByteArray native = path.toLocal8Bit();
     const auto deadline = Clock::now() + wait;
     for (;;) {
-        const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        // Read-only is enough for flock, so a file another user left serves everyone who may
+        // read it; never through a link planted at its name.
+        int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(native.constData(), O_RDONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        kLockFileMode);
+            if (fd < 0 && errno == EEXIST)
+                continue; // another run made it meanwhile
+            // Whatever the umask: the users of a shared data folder share its database.
+            if (fd >= 0)
+                ::fchmod(fd, kLockFileMode);
+        }
         if (fd < 0) {
+            const int error = errno;
             throw support::Failure(
-                QStringLiteral("No se pudo crear el archivo de bloqueo %1 de la base de datos "
+                QStringLiteral("No se pudo abrir el archivo de bloqueo %1 de la base de datos "
                                "\"%2\": %3")
-                    .arg(path, database, systemError(errno)));
+                    .arg(path, database,
+                         error == ELOOP ? QStringLiteral("es un enlace simbólico, que no se sigue")
+                                        : systemError(error)));
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             // The holder removes the file before letting go: a lock on a removed file is none.

@@ -5,6 +5,11 @@
 #include <QDateTime>
 #include <QLocale>
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace generation {
 
@@ -44,13 +49,44 @@ QString outcomeCode(RowEvent::Outcome outcome)
     return {};
 }
 
-void openForAppend(QFile& file, const QString& what)
+QString systemError(int error)
 {
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        throw support::Failure(QStringLiteral("No se puede escribir %1 \"%2\": %3")
-                                   .arg(what, file.fileName(), file.errorString()));
-    }
+    if (error == ELOOP)
+        return QStringLiteral("es un enlace simbólico, que no se sigue");
+    return QString::fromLocal8Bit(std::strerror(error));
 }
+
+// Opens the file without following a link at its name (another user of the folder could plant
+// one to have lines written into a file of the user who runs the program). A file created here
+// gets `mode` whatever the umask: the run report of a shared data folder is the group's.
+// The reason in Spanish when it cannot be opened.
+std::optional<QString> openNoFollow(QFile& file, const QString& path, int flags, mode_t mode)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int fd = ::open(native.constData(), flags | O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(native.constData(),
+                    flags | O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        if (fd >= 0)
+            ::fchmod(fd, mode);
+    }
+    if (fd < 0)
+        return systemError(errno);
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return QStringLiteral("no es un archivo normal");
+    }
+    const QIODevice::OpenMode openMode =
+        (flags & O_APPEND) ? QIODevice::WriteOnly | QIODevice::Append : QIODevice::WriteOnly;
+    if (!file.open(fd, openMode, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return file.errorString();
+    }
+    return std::nullopt;
+}
+
+constexpr mode_t kReportMode = 0660;
 
 } // namespace
 
@@ -98,31 +134,29 @@ QString RunReport::summary(const Figures& f)
 void RunReport::begin(const QString& mode, const QString& workbook, const QString& server,
                       const QString& database, const QString& user)
 {
-    log_.setFileName(logPath_);
-    rotateIfLarge();
-    openForAppend(log_, QStringLiteral("el informe de la ejecución"));
-    logBytes_ = log_.size();
+    // The per-row report was asked for by name: without it the run is not what was asked.
     if (!csvPath_.isEmpty()) {
-        csv_.setFileName(csvPath_);
-        if (!csv_.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (const auto reason = openNoFollow(csv_, csvPath_, O_TRUNC, kReportMode)) {
             throw support::Failure(QStringLiteral("No se puede escribir el informe \"%1\": %2")
-                                       .arg(csvPath_, csv_.errorString()));
+                                       .arg(csvPath_, *reason));
         }
         csv_.write("renglon,ticket,resultado,importe\r\n");
     }
-    line(QStringLiteral("Inicio (%1): archivo \"%2\", servidor \"%3\", base de datos \"%4\", "
-                        "usuario \"%5\"")
-             .arg(mode, workbook, server, database, user));
+    openLog();
+    if (log_.isOpen())
+        line(QStringLiteral("Inicio (%1): archivo \"%2\", servidor \"%3\", base de datos \"%4\", "
+                            "usuario \"%5\"")
+                 .arg(mode, workbook, server, database, user));
 }
 
 void RunReport::onRow(const RowEvent& event)
 {
+    if (csv_.isOpen())
+        rows_.push_back(event);
     if (!log_.isOpen())
         return;
     line(QStringLiteral("Renglón ") + QString::number(event.row) + QStringLiteral(": ") +
          outcomeText(event));
-    if (csv_.isOpen())
-        rows_.push_back(event);
 }
 
 void RunReport::writeCsv()
@@ -149,15 +183,16 @@ void RunReport::writeCsv()
 void RunReport::end(const Figures& figures)
 {
     figures_ = figures;
+    writeCsv();
     if (!log_.isOpen())
         return;
     line(QStringLiteral("Fin: ") + summary(figures).replace(u'\n', QStringLiteral("; ")));
     writePending();
-    writeCsv();
 }
 
 void RunReport::failure(const QString& message)
 {
+    writeCsv();
     if (!log_.isOpen())
         return;
     QString flat = message;
@@ -166,7 +201,6 @@ void RunReport::failure(const QString& message)
         .replace(u'\r', u' ');
     line(QStringLiteral("Falla: ") + flat);
     writePending();
-    writeCsv();
 }
 
 // Lines are gathered and written at least once a second: a write and a look at the file's size
@@ -191,19 +225,32 @@ void RunReport::line(const QString& text)
     if (logBytes_ > 2 * kMaxLogBytes) {
         writePending();
         log_.close();
-        rotateIfLarge();
-        openForAppend(log_, QStringLiteral("el informe de la ejecución"));
-        logBytes_ = log_.size();
+        openLog();
     }
 }
 
 void RunReport::writePending()
 {
-    if (pending_.isEmpty())
+    if (pending_.isEmpty() || !log_.isOpen())
         return;
     log_.write(pending_);
     log_.flush();
     pending_.clear();
+}
+
+void RunReport::openLog()
+{
+    rotateIfLarge();
+    if (const auto reason = openNoFollow(log_, logPath_, O_APPEND, kReportMode)) {
+        if (unavailable_.isEmpty()) {
+            unavailable_ = QStringLiteral("No se puede escribir el informe de ejecuciones "
+                                          "\"%1\": %2. La generación sigue sin él.")
+                               .arg(logPath_, *reason);
+        }
+        pending_.clear();
+        return;
+    }
+    logBytes_ = log_.size();
 }
 
 void RunReport::rotateIfLarge()

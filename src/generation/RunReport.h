@@ -21,7 +21,9 @@ public:
     RunReport(const RunReport&) = delete;
     RunReport& operator=(const RunReport&) = delete;
 
-    // Opens the files; a log that cannot be written is a failure, before anything is written.
+    // Opens the files. A per-row report that cannot be written is a failure, before anything is
+    // written; a log that cannot be opened is not: the run goes on without it, and
+    // unavailable() says why, for the caller to tell the user once.
     void begin(const QString& mode, const QString& workbook, const QString& server,
                const QString& database, const QString& user);
     void onRow(const RowEvent& event) override;
@@ -29,6 +31,8 @@ public:
     void failure(const QString& message);
 
     const std::optional<Figures>& figures() const { return figures_; }
+    // Empty while the log is written; otherwise the message for the user.
+    const QString& unavailable() const { return unavailable_; }
 
     // The figures as the end of a run prints them, one per line.
     static QString summary(const Figures& figures);
@@ -37,6 +41,7 @@ public:
 private:
     void line(const QString& text);
     void writePending();
+    void openLog();
     void rotateIfLarge();
     void writeCsv();
 
@@ -52,6 +57,7 @@ private:
     QFile csv_;
     std::vector<RowEvent> rows_;
     std::optional<Figures> figures_;
+    QString unavailable_;
 };
 
 } // namespace generation

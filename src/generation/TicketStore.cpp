@@ -1,6 +1,7 @@
 #include "generation/TicketStore.h"
 
 #include "generation/ExistingTickets.h"
+#include "krvt5/LocalInfile.h"
 #include "krvt5/SqlError.h"
 #include "support/Failure.h"
 
@@ -322,7 +323,14 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
             QDir(QDir::tempPath())
                 .filePath(kLoadFilePrefix + QString::number(QCoreApplication::applicationPid()) +
                           QStringLiteral("-XXXXXX")));
+        // QTemporaryFile creates its name exclusively (O_EXCL), owner-only.
         if (!loadFile_->open()) {
+            load_ = false;
+            return std::nullopt;
+        }
+        fileRequests_ = std::make_unique<krvt5::LocalInfile>(db_, loadFile_->fileName(),
+                                                             int(loadFile_->handle()));
+        if (!fileRequests_->active()) {
             load_ = false;
             return std::nullopt;
         }

@@ -15,6 +15,9 @@
 #include <vector>
 
 class QTemporaryFile;
+namespace krvt5 {
+class LocalInfile;
+}
 
 namespace generation {
 
@@ -116,6 +119,8 @@ private:
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
     QSqlField text_;                                       // for the driver's escaping
     std::unique_ptr<QTemporaryFile> loadFile_;
+    // Answers the server's request for loadFile_ and refuses any other; destroyed first.
+    std::unique_ptr<krvt5::LocalInfile> fileRequests_;
 };
 
 } // namespace generation

@@ -39,9 +39,10 @@ void DelRegistro::GuardaDatosVTW(const QString& name, const QString& value)
             QStringLiteral("No se puede guardar \"%1\" en el registro del punto de venta: "
                            "no se ha encontrado el archivo vtw.ini de la instalación.")
                 .arg(name));
-    // Owner-only: the file holds the database credentials.
+    // The file is the POS's: it keeps its owner, group and mode. One created here is owner-only,
+    // since it holds the database credentials.
     ini::write(registryFile_, registrySection, name, value,
-               QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+               {QFileDevice::ReadOwner | QFileDevice::WriteOwner, false});
 }
 
 } // namespace krvt5

@@ -7,8 +7,13 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QList>
-#include <QSaveFile>
 #include <QStringDecoder>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace krvt5::ini {
 namespace {
@@ -185,6 +190,90 @@ std::optional<QByteArray> load(const QString& path)
     return bytes;
 }
 
+mode_t modeOf(QFileDevice::Permissions permissions)
+{
+    mode_t mode = 0;
+    const std::pair<QFileDevice::Permission, mode_t> bits[] = {
+        {QFileDevice::ReadOwner, S_IRUSR},  {QFileDevice::WriteOwner, S_IWUSR},
+        {QFileDevice::ExeOwner, S_IXUSR},   {QFileDevice::ReadGroup, S_IRGRP},
+        {QFileDevice::WriteGroup, S_IWGRP}, {QFileDevice::ExeGroup, S_IXGRP},
+        {QFileDevice::ReadOther, S_IROTH},  {QFileDevice::WriteOther, S_IWOTH},
+        {QFileDevice::ExeOther, S_IXOTH}};
+    for (const auto& [permission, bit] : bits) {
+        if (permissions.testFlag(permission))
+            mode |= bit;
+    }
+    return mode;
+}
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Writes the bytes to a new file beside the target, gives it the target's owner, group and mode
+// (or those of a new file), and renames it over the target. The owner and mode are set before
+// any byte is written, so the content is never readable under other terms.
+void replace(const QString& path, const QByteArray& bytes, const FileRules& rules)
+{
+    const QByteArray target = QFile::encodeName(path);
+    struct stat old {};
+    const bool exists = ::lstat(target.constData(), &old) == 0;
+    if (exists && S_ISLNK(old.st_mode))
+        failWrite(path, QStringLiteral("es un enlace simbólico; no se reemplaza."));
+    if (exists && !S_ISREG(old.st_mode))
+        failWrite(path, QStringLiteral("no es un archivo normal."));
+
+    const QFileInfo info(path);
+    QByteArray temporary =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.") + info.fileName()) + ".XXXXXX";
+    // mkostemp creates the name exclusively (O_EXCL): never through a link, owner-only.
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        failWrite(path, systemError(errno));
+    const auto discard = [&](const QString& reason) {
+        ::close(fd);
+        ::unlink(temporary.constData());
+        failWrite(path, reason);
+    };
+    if (exists) {
+        if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+            const int error = errno;
+            // Another user's file: its group and mode can stay, its owner cannot.
+            if (!rules.ownerMayChange || ::fchown(fd, uid_t(-1), old.st_gid) != 0)
+                discard(QStringLiteral("no se puede conservar su dueño y su grupo (%1); se deja "
+                                       "como estaba.")
+                            .arg(systemError(error)));
+        }
+        // After fchown, which clears the set-id bits.
+        if (::fchmod(fd, old.st_mode & 07777) != 0)
+            discard(
+                QStringLiteral("no se pueden conservar sus permisos: %1").arg(systemError(errno)));
+    } else if (::fchmod(fd, modeOf(rules.newFile)) != 0) {
+        discard(QStringLiteral("no se pueden fijar sus permisos: %1").arg(systemError(errno)));
+    }
+    for (qsizetype written = 0; written < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            discard(systemError(n < 0 ? errno : ENOSPC));
+        written += n;
+    }
+    if (::fsync(fd) != 0)
+        discard(systemError(errno));
+    if (::close(fd) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        failWrite(path, systemError(error));
+    }
+    if (::rename(temporary.constData(), target.constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.constData());
+        failWrite(path, systemError(error));
+    }
+}
+
 void checkWritable(const QString& path, const QString& section, const QString& key,
                    const QString& value)
 {
@@ -223,7 +312,7 @@ QString read(const QString& path, const QString& section, const QString& key)
 }
 
 void write(const QString& path, const QString& section, const QString& key, const QString& value,
-           std::optional<QFileDevice::Permissions> permissions)
+           const FileRules& rules)
 {
     checkWritable(path, section, key, value);
     const QFileInfo info(path);
@@ -273,16 +362,7 @@ void write(const QString& path, const QString& section, const QString& key, cons
             doc.lines.insert(at++, std::move(line));
     }
 
-    const QByteArray bytes = serialize(doc, doc.encoding);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        failWrite(path, file.errorString());
-    // On the temporary file, so the content is never readable by others under the final name.
-    if (permissions && !file.setPermissions(*permissions))
-        failWrite(path,
-                  QStringLiteral("no se pueden fijar sus permisos: %1").arg(file.errorString()));
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        failWrite(path, file.errorString());
+    replace(path, serialize(doc, doc.encoding), rules);
 }
 
 } // namespace krvt5::ini

@@ -2,7 +2,6 @@
 
 #include <QFileDevice>
 #include <QString>
-#include <optional>
 
 // Settings files: "[Section]", "key=value", ";" and "#" comments. Names are exact and
 // case-sensitive, compared without the spaces and tabs around them. A file is UTF-8 (with or
@@ -17,10 +16,20 @@ inline constexpr qint64 maxFileSize = 16 * 1024 * 1024;
 // is missing or the path is not a readable regular file. A file over maxFileSize is a Failure.
 QString read(const QString& path, const QString& section, const QString& key);
 
-// Sets the key, creating file and section when missing, and replaces the file atomically.
-// The new file gets `permissions` when given; otherwise it keeps those of the old file.
-// Fails naming the file when it cannot be read whole or written.
+// How a write treats the file's owner and mode. An existing file keeps its group and mode, and
+// its owner unless `ownerMayChange` (a file of another program must stay that program's); a
+// file the write creates gets `newFile`, whatever the umask.
+struct FileRules {
+    QFileDevice::Permissions newFile = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                       QFileDevice::ReadGroup | QFileDevice::WriteGroup;
+    bool ownerMayChange = true;
+};
+
+// Sets the key, creating file and section when missing, and replaces the file atomically
+// (a temporary file beside it, then a rename). Fails naming the file when it cannot be read
+// whole, written, or given the owner and mode that `rules` ask for; a link at its name is not
+// followed nor replaced.
 void write(const QString& path, const QString& section, const QString& key, const QString& value,
-           std::optional<QFileDevice::Permissions> permissions = std::nullopt);
+           const FileRules& rules = {});
 
 } // namespace krvt5::ini

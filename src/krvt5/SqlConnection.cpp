@@ -1,6 +1,7 @@
 #include "krvt5/SqlConnection.h"
 
 #include "krvt5/Failure.h"
+#include "krvt5/LocalInfile.h"
 #include "krvt5/SqlError.h"
 
 #include <QFileInfo>
@@ -49,13 +50,11 @@ std::shared_ptr<SqlConnection> SqlConnection::openMySql(const MySqlTarget& targe
     std::shared_ptr<SqlConnection> connection(
         new SqlConnection(Engine::mysql(), target.database, description));
     QSqlDatabase& db = connection->db_;
+    // Built from the description and the server's reason, neither of which holds the
+    // password: nothing has to be taken out afterwards.
     const auto fail = [&](const QString& reason) {
-        QString message = QStringLiteral("No se pudo conectar con la base de datos MySQL (%1): %2")
-                              .arg(description, reason);
-        // The driver may echo what it was given; the password never reaches a message.
-        if (!target.password.isEmpty())
-            message.replace(target.password, QStringLiteral("****"));
-        return Failure(message);
+        return Failure(QStringLiteral("No se pudo conectar con la base de datos MySQL (%1): %2")
+                           .arg(description, reason));
     };
     if (!db.isValid())
         throw fail(QStringLiteral("no está disponible el controlador QMYSQL de Qt"));
@@ -68,6 +67,8 @@ std::shared_ptr<SqlConnection> SqlConnection::openMySql(const MySqlTarget& targe
     // open(user, password) hands the password to the driver without keeping it.
     if (!db.open(target.user, target.password))
         throw fail(SqlErrorText(db.lastError()));
+    // Only the program's own loader file may leave this computer through this connection.
+    LocalInfile::refuseAll(db);
     QSqlQuery names(db);
     if (!names.exec(QStringLiteral("SET NAMES utf8mb4")))
         throw fail(SqlErrorText(names.lastError()));

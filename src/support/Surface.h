@@ -4,7 +4,7 @@
 
 namespace support {
 
-enum class Icon { Question, Information, Critical };
+enum class Icon { Question, Information, Warning, Critical };
 enum class Buttons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
 

@@ -73,4 +73,48 @@ TEST(Credentials, ThePasswordIsInNoOutputNoMessageAndNoReport)
     }
 }
 
+// Messages are built without the password, not cleaned of it afterwards: a one-letter password,
+// whose letter is in almost every word, leaves every message whole, word for word the same as
+// with any other password.
+TEST(Credentials, AOneLetterPasswordLeavesEveryMessageWhole)
+{
+    const std::vector<Engine> engines = testsupport::engines();
+    if (std::find(engines.begin(), engines.end(), Engine::MariaDB) == engines.end())
+        GTEST_SKIP() << "sin servidor MariaDB de pruebas";
+    TestDatabase db(Engine::MariaDB);
+    Installation place(db, 700);
+    ASSERT_TRUE(installProgram(place.executable()));
+    writeFile(place.workbook(), "Folio,Marca,,Fecha,Importe\r\n,V,,07/12/2026,10\r\n");
+    krvt5::Utilerias scramble;
+    const QString registry = place.posFolder() + QStringLiteral("/vtw.ini");
+    QStringList outputs;
+    for (const QString& password : {QStringLiteral("Otra-Contraseña-27"), QStringLiteral("s"),
+                                    QStringLiteral("e"), QStringLiteral("a")}) {
+        SCOPED_TRACE(password.toStdString());
+        QFile::remove(place.logFile());
+        writeFile(registry, "[VTW]\r\nMySQLServer=" + db.server().toUtf8() +
+                                "\r\nMySQLPuerto=" + db.port().toUtf8() +
+                                "\r\nMySQLUsuario=" + scramble.Encripta(db.user()).toUtf8() +
+                                "\r\nMySQLPassword=" + scramble.Encripta(password).toUtf8() +
+                                "\r\n");
+        const ProgramRun outcome = runProgram(place.executable(), {QStringLiteral("--proceder")});
+        EXPECT_EQ(outcome.status, 1);
+        QString everything = outcome.out + outcome.err;
+        // The run report without its time stamps.
+        for (const QString& line : QString::fromUtf8(readFile(place.logFile())).split(u'\n'))
+            everything += line.mid(20) + u'\n';
+        EXPECT_TRUE(everything.contains(
+            QStringLiteral("Access denied for user '%1'@'127.0.0.1'").arg(db.user())))
+            << everything.toStdString();
+        EXPECT_TRUE(everything.contains(QStringLiteral("No se pudo conectar con la base de datos "
+                                                       "MySQL (servidor %1, puerto %2")
+                                            .arg(db.server(), db.port())))
+            << everything.toStdString();
+        EXPECT_FALSE(everything.contains(u'*')) << everything.toStdString();
+        outputs << everything;
+    }
+    for (const QString& output : outputs)
+        EXPECT_EQ(output.toStdString(), outputs.front().toStdString());
+}
+
 } // namespace

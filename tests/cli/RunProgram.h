@@ -23,9 +23,12 @@ inline bool installProgram(const QString& executable)
 
 // Runs the real program as a terminal or a scheduler would: no display, and the C locale, whose
 // dates are day first.
-inline ProgramRun runProgram(const QString& executable, const QStringList& arguments)
+inline ProgramRun runProgram(const QString& executable, const QStringList& arguments,
+                             const QString& workingDirectory = {})
 {
     QProcess process;
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     env.remove(QStringLiteral("DISPLAY"));

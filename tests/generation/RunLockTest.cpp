@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QSqlQuery>
 #include <QThread>
+#include <sys/stat.h>
 
 using namespace testsupport;
 using generation::RunLock;
@@ -128,6 +129,43 @@ TEST_P(RunLockTest, ARunWaitsForAnotherProgramAndTakesTheLockOnceThatOneIsKilled
     holder.kill();
     EXPECT_EQ(tryLock(30s), QString());
     holder.waitForFinished();
+}
+
+TEST_P(RunLockTest, ALinkAtTheLockFilesNameIsNotFollowed)
+{
+    if (GetParam() != Engine::SQLite)
+        GTEST_SKIP() << "the lock file is SQLite's";
+    const QString other = dir.filePath(QStringLiteral("ajeno.txt"));
+    writeFile(other, "intacto\n");
+    ASSERT_TRUE(QFile::link(other, RunLock::lockFile(databaseFile())));
+    const QString message = tryLock();
+    EXPECT_TRUE(message.contains(QStringLiteral("enlace simbólico"))) << message.toStdString();
+    EXPECT_EQ(readFile(other), "intacto\n");
+}
+
+// A lock file left by another user, which this one may read but not write, still locks: flock
+// needs no more than a read-only descriptor. A new one is the group's whatever the umask.
+TEST_P(RunLockTest, ALockFileThatCannotBeWrittenStillLocksAndANewOneIsTheGroups)
+{
+    if (GetParam() != Engine::SQLite)
+        GTEST_SKIP() << "the lock file is SQLite's";
+    const QString path = RunLock::lockFile(databaseFile());
+    writeFile(path, QByteArray());
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup |
+                                                QFileDevice::ReadOther));
+    {
+        RunLock lock(state.cnBase, db->name(), 0ms);
+        EXPECT_TRUE(tryLock().startsWith(QStringLiteral("Otra ejecución")));
+    }
+    EXPECT_FALSE(QFile::exists(path));
+    const mode_t previous = umask(077);
+    {
+        RunLock lock(state.cnBase, db->name(), 0ms);
+        struct stat info {};
+        ASSERT_EQ(stat(QFile::encodeName(path).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0660u);
+    }
+    umask(previous);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, RunLockTest, testing::ValuesIn(engines()), engineName);

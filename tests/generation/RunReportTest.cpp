@@ -1,9 +1,12 @@
 #include "generation/RunReport.h"
 
+#include "support/Failure.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using generation::RowEvent;
 using generation::RunReport;
@@ -85,6 +88,61 @@ TEST_F(RunReportTest, ALongLogIsRotatedWithoutLosingALine)
     const QStringList all = rotated + current;
     for (int i = 1; i <= kRows; i += 9973)
         EXPECT_TRUE(all[i].contains(QStringLiteral("Renglón %1: ").arg(i + 1))) << i;
+}
+
+// Another user of the data folder could plant a link at the report's name, to have lines
+// appended to a file of whoever runs the program next.
+TEST_F(RunReportTest, ALinkAtTheLogsNameIsNotFollowedAndTheRunGoesOnWithoutIt)
+{
+    const QString other = dir.filePath(QStringLiteral("ajeno.txt"));
+    {
+        QFile file(other);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("intacto\n");
+    }
+    ASSERT_TRUE(QFile::link(other, log));
+    const QString csvFile = dir.filePath(QStringLiteral("informe.csv"));
+    {
+        RunReport report(log, csvFile);
+        EXPECT_NO_THROW(begin(report));
+        EXPECT_TRUE(report.unavailable().contains(log)) << report.unavailable().toStdString();
+        EXPECT_TRUE(report.unavailable().contains(QStringLiteral("enlace simbólico")));
+        report.onRow({RowEvent::Outcome::Written, 2, 500, 12.5});
+        report.end({});
+    }
+    EXPECT_EQ(linesOf(other), QStringList{QStringLiteral("intacto")});
+    // The per-row report is still written.
+    EXPECT_EQ(linesOf(csvFile).size(), 2);
+}
+
+TEST_F(RunReportTest, ALinkAtThePerRowReportsNameFailsBeforeAnythingIsWritten)
+{
+    const QString other = dir.filePath(QStringLiteral("ajeno.txt"));
+    {
+        QFile file(other);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("intacto\n");
+    }
+    const QString csvFile = dir.filePath(QStringLiteral("informe.csv"));
+    ASSERT_TRUE(QFile::link(other, csvFile));
+    RunReport report(log, csvFile);
+    EXPECT_THROW(begin(report), support::Failure);
+    EXPECT_EQ(linesOf(other), QStringList{QStringLiteral("intacto")});
+}
+
+// Everyone in the data folder's group appends to the same report, whatever the creator's umask.
+TEST_F(RunReportTest, ANewLogIsTheGroupsWhateverTheUmask)
+{
+    const mode_t previous = umask(077);
+    {
+        RunReport report(log);
+        begin(report);
+        report.end({});
+    }
+    umask(previous);
+    struct stat info {};
+    ASSERT_EQ(stat(QFile::encodeName(log).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0660u);
 }
 
 } // namespace

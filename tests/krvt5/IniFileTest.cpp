@@ -1,3 +1,5 @@
+#include "krvt5/IniFile.h"
+
 #include "common/Files.h"
 #include "krvt5/Failure.h"
 #include "krvt5/libKRCM.h"
@@ -172,6 +174,46 @@ TEST_F(IniTest, RewriteKeepsPermissions)
     struct stat info {};
     ASSERT_EQ(stat(QFile::encodeName(path()).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
+}
+
+// A file the program creates gets the mode it asks for whatever the umask: the settings file of
+// a shared data folder is the group's; a file holding credentials is the owner's.
+TEST_F(IniTest, ANewFileGetsItsModeWhateverTheUmask)
+{
+    const struct {
+        const char* name;
+        mode_t umask;
+        krvt5::ini::FileRules rules;
+        mode_t expected;
+    } cases[] = {
+        {"settings, open umask", 0, {}, 0660},
+        {"settings, closed umask", 077, {}, 0660},
+        {"credentials, open umask",
+         0,
+         {QFileDevice::ReadOwner | QFileDevice::WriteOwner, false},
+         0600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(QString::fromLatin1(c.name) + QStringLiteral(".ini"));
+        const mode_t previous = umask(c.umask);
+        krvt5::ini::write(file, "A", "k", "1", c.rules);
+        umask(previous);
+        struct stat info {};
+        ASSERT_EQ(stat(QFile::encodeName(file).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, c.expected);
+    }
+}
+
+// Another user of the folder could plant a link at the settings file's name: the write neither
+// follows it nor replaces it.
+TEST_F(IniTest, ALinkAtTheNameIsNeitherFollowedNorReplaced)
+{
+    writeFile(path("ajeno"), "[A]\nk=1\n");
+    ASSERT_TRUE(QFile::link(path("ajeno"), path()));
+    EXPECT_THROW(lib.EscribeIni("A", "k", "2", path()), krvt5::Failure);
+    EXPECT_EQ(readFile(path("ajeno")), "[A]\nk=1\n");
+    EXPECT_TRUE(QFileInfo(path()).isSymLink());
 }
 
 struct FailureCase {

@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using testsupport::readFile;
 using testsupport::writeFile;
@@ -54,21 +55,40 @@ TEST_F(Registro, FindsOnlyAFolderHoldingVtwIni)
     }
 }
 
-TEST_F(Registro, StoresValuesInAnOwnerOnlyFile)
+// The file is the POS's: a rewrite keeps its owner, group and mode (the POS may run under
+// another account and must keep reading it).
+TEST_F(Registro, StoresValuesKeepingTheFilesOwnerGroupAndMode)
 {
+    const QByteArray name = QFile::encodeName(vtw());
+    // Another user's, where the tests may give it away (they run as root in CI).
+    const bool asAnotherUser = geteuid() == 0;
+    if (asAnotherUser) {
+        ASSERT_EQ(chown(name.constData(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(chmod(name.constData(), 0644), 0);
+    struct stat before {};
+    ASSERT_EQ(stat(name.constData(), &before), 0);
+
     ASSERT_EQ(registro.BuscarRegistroVTW(root.filePath("pos")), vtw());
     EXPECT_EQ(registro.DatosVTW("servidor"), "pos1");
     EXPECT_EQ(registro.DatosVTW("MySQLPuerto"), "");
-
     registro.GuardaDatosVTW("MySQLPuerto", "3306");
     registro.GuardaDatosVTW("MySQLServer", "db.example");
 
     EXPECT_EQ(readFile(vtw()), "; registro\r\n[VTW]\r\nMySQLServer=db.example\r\nservidor=pos1\r\n"
                                "MySQLPuerto=3306\r\n");
     EXPECT_EQ(registro.DatosVTW("MySQLPuerto"), "3306");
-    struct stat info {};
-    ASSERT_EQ(stat(QFile::encodeName(vtw()).constData(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    struct stat after {};
+    ASSERT_EQ(stat(name.constData(), &after), 0);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    EXPECT_EQ(after.st_mode & 07777, 0644u);
+    if (asAnotherUser) {
+        EXPECT_EQ(after.st_uid, 65534u);
+    }
+    // No temporary file is left beside it.
+    EXPECT_EQ(QDir(root.filePath("pos")).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"vtw.ini"});
 }
 
 TEST_F(Registro, StoringWithoutAnInstallationFails)

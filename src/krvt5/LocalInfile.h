@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QSqlDatabase;
+
+namespace krvt5 {
+
+// The client's side of LOAD DATA LOCAL on a MySQL connection. The server names the file it
+// wants, and a rogue or intercepted server could name any file the user can read. While this
+// object lives, a request for `name` is answered with the contents of the open file `fd` from
+// its start (never a path looked up again); any other request is refused and counted, and its
+// statement fails. Without one, the connection refuses every request (refuseAll, set when it
+// opens). Other drivers have no such requests: there this does nothing.
+class LocalInfile {
+public:
+    LocalInfile(QSqlDatabase& db, const QString& name, int fd);
+    ~LocalInfile();
+    LocalInfile(const LocalInfile&) = delete;
+    LocalInfile& operator=(const LocalInfile&) = delete;
+
+    // False when the connection's handle could not be reached: then nothing may be loaded.
+    bool active() const { return handle_ != nullptr; }
+    // The requests for another file that were refused.
+    int refused() const { return refused_; }
+
+    static void refuseAll(QSqlDatabase& db);
+
+private:
+    friend struct LocalInfileHooks;
+
+    QSqlDatabase& db_;
+    void* handle_ = nullptr; // the connection's MYSQL*
+    QByteArray name_;
+    int fd_;
+    int refused_ = 0;
+};
+
+} // namespace krvt5
