@@ -1,5 +1,6 @@
 #include "app/MessageBoxes.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -20,6 +21,14 @@ QMessageBox::Icon boxIcon(support::Icon icon)
     return QMessageBox::Information;
 }
 
+// Message texts break lines at CR LF and at a lone CR; Qt only knows LF.
+QString withLineFeeds(QString text)
+{
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
 } // namespace
 
 support::Answer QtMessageBoxes::show(QWidget* parent, const support::Message& message)
@@ -28,24 +37,28 @@ support::Answer QtMessageBoxes::show(QWidget* parent, const support::Message& me
     box.setWindowTitle(message.title);
     box.setIcon(boxIcon(message.icon));
     box.setTextFormat(Qt::PlainText);
-    QString text = message.text;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    box.setText(text);
+    box.setText(withLineFeeds(message.text));
+    if (!message.informative.isEmpty()) {
+        box.setInformativeText(withLineFeeds(message.informative));
+        // Workbook texts quoted in the details must never be read as markup.
+        if (auto* details = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+            details->setTextFormat(Qt::PlainText);
+    }
 
-    // Texts set by hand, so the buttons speak Spanish whatever the system language.
+    // Texts set by hand, so the buttons speak Spanish whatever the system language. The access
+    // keys answer without Alt too, as on the system the program's users come from.
     if (message.buttons == support::Buttons::YesNo) {
         QPushButton* yes = box.addButton(QMessageBox::Yes);
-        yes->setText(QStringLiteral("Sí"));
+        yes->setText(QStringLiteral("&Sí"));
         QPushButton* no = box.addButton(QMessageBox::No);
-        no->setText(QStringLiteral("No"));
+        no->setText(QStringLiteral("&No"));
         box.setDefaultButton(message.defaultAnswer == support::Answer::Yes ? yes : no);
         box.setEscapeButton(no);
         box.exec();
         return box.clickedButton() == yes ? support::Answer::Yes : support::Answer::No;
     }
     QPushButton* ok = box.addButton(QMessageBox::Ok);
-    ok->setText(QStringLiteral("Aceptar"));
+    ok->setText(QStringLiteral("&Aceptar"));
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
