@@ -41,8 +41,11 @@ support::Answer QtMessageBoxes::show(QWidget* parent, const support::Message& me
     if (!message.informative.isEmpty()) {
         box.setInformativeText(withLineFeeds(message.informative));
         // Workbook texts quoted in the details must never be read as markup.
-        if (auto* details = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel")))
+        if (auto* details = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
             details->setTextFormat(Qt::PlainText);
+            // Room for a figure per line: the box would otherwise be as narrow as its question.
+            details->setMinimumWidth(details->fontMetrics().averageCharWidth() * 88);
+        }
     }
 
     // Texts set by hand, so the buttons speak Spanish whatever the system language. The access
