@@ -5,6 +5,8 @@
 //   limit:     the same header and detail rows loaded by the server's own loader (LOAD DATA
 //              LOCAL INFILE; multi-row INSERT where it is refused) on MariaDB, one transaction
 //              of prepared inserts on SQLite.
+// The confirmation's check (the dry run the window makes before its question) is timed on the
+// same workbooks, on an empty database and on one where every number is taken.
 // Every measured case runs in a process of its own, so that its peak memory is its own. "cpu s"
 // is that process's time, "srv s" the MariaDB server's meanwhile (GT_MYSQL_PID).
 //
@@ -23,6 +25,7 @@
 #include "generation/BulkSink.h"
 #include "generation/RowByRowSink.h"
 #include "generation/RunControl.h"
+#include "generation/RunDetails.h"
 #include "generation/RunReport.h"
 #include "generation/TicketSink.h"
 #include "support/Surface.h"
@@ -120,7 +123,7 @@ public:
 };
 
 struct CaseArgs {
-    QString kind; // row-by-row, bulk, limit
+    QString kind; // row-by-row, bulk, check, limit
     Engine engine = Engine::SQLite;
     QString database;
     QString folder; // SQLite: where <database>.db is; limit: where the rows to load are
@@ -164,6 +167,18 @@ int runJob(const CaseArgs& a)
     state.cArchivo = a.workbook;
     state.nTicket = 1;
     NullSurface surface;
+    if (a.kind == QLatin1String("check")) {
+        QElapsedTimer timer;
+        const double cpu = cpuSeconds();
+        timer.start();
+        const QString details = generation::CheckBeforeRun(state, surface);
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        if (!details.startsWith(QStringLiteral("Tickets que se escribirán")))
+            die(QStringLiteral("the check failed: ") + details);
+        printResult(seconds, cpuSeconds() - cpu, 0, 0, 0, a.kind);
+        support::TerminarComun();
+        return 0;
+    }
     generation::RowByRowSink rowByRow(state, bases, generation::RowByRowSink::Commit::PerRecord);
     // As the program's own, kept to read its longest hold.
     generation::BulkSink bulk(state, generation::ConnectionsLike(bases));
@@ -597,14 +612,18 @@ int runBench(const Options& o)
 
             for (int n : o.rows) {
                 // The machine is shared: each case is run again and its fastest run kept.
-                std::optional<Result> bulk, rerun, limit;
+                std::optional<Result> bulk, rerun, limit, check, checkTaken;
                 for (int round = 0; round < o.repeat; ++round) {
                     Target bulkDb(engine, prefix + QString::number(++targetCount), dir);
                     const QStringList job =
                         bulkDb.childArgs() +
                         QStringList{QStringLiteral("--kind"), QStringLiteral("bulk"),
                                     QStringLiteral("--workbook"), workbooks[{format, n}]};
+                    QStringList checkJob = job;
+                    checkJob[checkJob.indexOf(QStringLiteral("bulk"))] = QStringLiteral("check");
+                    keepFastest(check, runChild(QStringLiteral("job"), checkJob, onServer));
                     const Result written = runChild(QStringLiteral("job"), job, onServer);
+                    keepFastest(checkTaken, runChild(QStringLiteral("job"), checkJob, onServer));
                     const Result again = runChild(QStringLiteral("job"), job, onServer);
                     if (again.tickets != 0 || again.existed != written.tickets) {
                         std::printf("re-run wrote %d tickets and found %d of %d\n", again.tickets,
@@ -635,6 +654,9 @@ int runBench(const Options& o)
                          {});
                 printRow(engine, format, n, QStringLiteral("limit: ") + limit->method, *limit,
                          rowByRowRate, {});
+                printRow(engine, format, n, QStringLiteral("confirmation check"), *check, {}, {});
+                printRow(engine, format, n, QStringLiteral("confirmation check, all taken"),
+                         *checkTaken, {}, {});
                 std::printf("%-8s %-5s %7d  bulk: longest transaction open %lld ms\n",
                             qPrintable(engineName(engine)), qPrintable(format), n,
                             static_cast<long long>(bulk->holdMs));

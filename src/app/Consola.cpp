@@ -2,6 +2,7 @@
 
 #include "app/Programa.h"
 #include "generation/RunControl.h"
+#include "generation/RunDetails.h"
 #include "generation/RunReport.h"
 #include "generation/Simulacion.h"
 #include "plaintext/LineEnds.h"
@@ -14,21 +15,6 @@ namespace app {
 
 namespace {
 
-// Numbers as "100-104, 107": runs of consecutive numbers joined.
-QString ranges(const std::vector<std::int32_t>& numbers)
-{
-    QStringList parts;
-    for (std::size_t i = 0; i < numbers.size();) {
-        std::size_t j = i;
-        while (j + 1 < numbers.size() && numbers[j + 1] == numbers[j] + 1)
-            ++j;
-        parts << (i == j ? QString::number(numbers[i])
-                         : QStringLiteral("%1-%2").arg(numbers[i]).arg(numbers[j]));
-        i = j + 1;
-    }
-    return parts.join(QStringLiteral(", "));
-}
-
 void printSimulation(ConsoleSurface& console, const generation::Simulacion& result)
 {
     const generation::Figures& f = result.figures;
@@ -40,7 +26,8 @@ void printSimulation(ConsoleSurface& console, const generation::Simulacion& resu
                                 QStringLiteral("Suma de los importes que se escribirían")) +
                    u'\n';
     if (!result.existing.empty())
-        text += QStringLiteral("Números que ya existen: ") + ranges(result.existing) + u'\n';
+        text += QStringLiteral("Números que ya existen: ") +
+                generation::NumberRanges(result.existing) + u'\n';
     console.print(stdout, text);
     if (result.problems.empty()) {
         console.print(stdout, QStringLiteral("Sin problemas: la generación puede proceder.\n"));
@@ -128,14 +115,15 @@ void ConsoleSurface::endProgressLine()
     }
 }
 
-int EjecutarSinVentana(ModoConsola modo, const QString& executable, const QString& informe)
+int EjecutarSinVentana(ModoConsola modo, const QString& executable, const QString& informe,
+                       const QString& workbookThisRun)
 {
     ConsoleSurface console(stdout, stderr, isatty(fileno(stdout)) != 0);
     generation::WindowState state;
     const ProgramPlace place = programPlace(executable);
     int status = 0;
     try {
-        if (!IniciarPrograma(state, place, console)) {
+        if (!IniciarPrograma(state, place, console, workbookThisRun)) {
             status = 2;
         } else {
             console.print(stdout, console.caption(support::Label::Label3) + u'\n');

@@ -38,7 +38,9 @@ private:
 enum class ModoConsola { Proceder, Simular };
 
 // Runs the program's job without a window. Exit status: 0 success, 2 wrong installation path or
-// missing workbook, 1 any other failure (for a dry run: 1 when a run would fail).
-int EjecutarSinVentana(ModoConsola modo, const QString& executable, const QString& informe);
+// missing workbook, 1 any other failure (for a dry run: 1 when a run would fail). A workbook
+// given for this run only replaces the settings file's.
+int EjecutarSinVentana(ModoConsola modo, const QString& executable, const QString& informe,
+                       const QString& workbookThisRun = {});
 
 } // namespace app

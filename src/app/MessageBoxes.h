@@ -14,8 +14,9 @@ public:
     virtual support::Answer show(QWidget* parent, const support::Message& message) = 0;
 };
 
-// The real boxes: QMessageBox with the icon, the buttons "Sí"/"No" or "Aceptar" whatever the
-// system language, and the default button the message names.
+// The real boxes: QMessageBox with the icon, the buttons "&Sí"/"&No" or "&Aceptar" whatever the
+// system language, the default button the message names and the informative text under the
+// text.
 class QtMessageBoxes : public MessageBoxes {
 public:
     support::Answer show(QWidget* parent, const support::Message& message) override;

@@ -49,7 +49,7 @@ ProgramPlace programPlace(const QString& executable)
 }
 
 bool IniciarPrograma(generation::WindowState& state, const ProgramPlace& place,
-                     support::Surface& surface)
+                     support::Surface& surface, const QString& workbookThisRun)
 {
     if (!QDir::setCurrent(place.folder)) {
         const QFileInfo folder(place.folder);
@@ -75,7 +75,8 @@ bool IniciarPrograma(generation::WindowState& state, const ProgramPlace& place,
     state.cArchivoIni = place.settingsFile;
     if (!support::InicializarComun(state.cArchivoIni, place.folder, surface))
         return false;
-    settings::LeerPropios(state.cArchivoIni, place.folder, state.cArchivo, state.nTicket, surface);
+    settings::LeerPropios(state.cArchivoIni, place.folder, state.cArchivo, state.nTicket, surface,
+                          workbookThisRun);
     return true;
 }
 

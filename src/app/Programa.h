@@ -31,9 +31,10 @@ ProgramPlace programPlace(const QString& executable);
 // The load: makes the data folder current (a Failure that says how to get access when the user
 // may not use it), starts the module (support objects, POS
 // installation, connection properties) and reads the program's settings into the state and
-// Label3. False after the wrong-path message: the program must end without a run.
+// Label3. False after the wrong-path message: the program must end without a run. A workbook
+// given for this run only replaces the setting's in the state and the summary, not in the file.
 bool IniciarPrograma(generation::WindowState& state, const ProgramPlace& place,
-                     support::Surface& surface);
+                     support::Surface& surface, const QString& workbookThisRun = {});
 
 // The unload: drops the workbook and the spreadsheet application, releases the support objects.
 void TerminarPrograma(generation::WindowState& state);

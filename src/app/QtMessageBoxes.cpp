@@ -1,6 +1,7 @@
 #include "app/MessageBoxes.h"
 #include "plaintext/LineEnds.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -32,20 +33,30 @@ support::Answer QtMessageBoxes::show(QWidget* parent, const support::Message& me
     box.setIcon(boxIcon(message.icon));
     box.setTextFormat(Qt::PlainText);
     box.setText(plaintext::withLineFeeds(message.text));
+    if (!message.informative.isEmpty()) {
+        box.setInformativeText(plaintext::withLineFeeds(message.informative));
+        // Workbook texts quoted in the details must never be read as markup.
+        if (auto* details = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+            details->setTextFormat(Qt::PlainText);
+            // Room for a figure per line: the box would otherwise be as narrow as its question.
+            details->setMinimumWidth(details->fontMetrics().averageCharWidth() * 88);
+        }
+    }
 
-    // Texts set by hand, so the buttons speak Spanish whatever the system language.
+    // Texts set by hand, so the buttons speak Spanish whatever the system language. The access
+    // keys answer without Alt too, as on the system the program's users come from.
     if (message.buttons == support::Buttons::YesNo) {
         QPushButton* yes = box.addButton(QMessageBox::Yes);
-        yes->setText(QStringLiteral("Sí"));
+        yes->setText(QStringLiteral("&Sí"));
         QPushButton* no = box.addButton(QMessageBox::No);
-        no->setText(QStringLiteral("No"));
+        no->setText(QStringLiteral("&No"));
         box.setDefaultButton(message.defaultAnswer == support::Answer::Yes ? yes : no);
         box.setEscapeButton(no);
         box.exec();
         return box.clickedButton() == yes ? support::Answer::Yes : support::Answer::No;
     }
     QPushButton* ok = box.addButton(QMessageBox::Ok);
-    ok->setText(QStringLiteral("Aceptar"));
+    ok->setText(QStringLiteral("&Aceptar"));
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();

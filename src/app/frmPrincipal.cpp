@@ -4,10 +4,14 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
@@ -91,6 +95,8 @@ frmPrincipal::frmPrincipal(MessageBoxes& boxes, QWidget* parent)
     Label1->hide();
 
     cmdProceder->setFocus();
+    // A workbook dragged from a file manager is used for this run.
+    setAcceptDrops(true);
 }
 
 frmPrincipal::~frmPrincipal() = default;
@@ -161,6 +167,39 @@ void frmPrincipal::showEvent(QShowEvent* event)
     QRect frame = frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());
     move(frame.topLeft());
+}
+
+bool frmPrincipal::isWorkbookFile(const QString& path)
+{
+    static const QStringList kSuffixes{QStringLiteral("csv"), QStringLiteral("txt"),
+                                       QStringLiteral("xlsx"), QStringLiteral("xlsm")};
+    return kSuffixes.contains(QFileInfo(path).suffix().toLower());
+}
+
+QString frmPrincipal::droppedWorkbook(const QMimeData* data)
+{
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1)
+        return {};
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile() || !isWorkbookFile(url.toLocalFile()))
+        return {};
+    return QFileInfo(url.toLocalFile()).absoluteFilePath();
+}
+
+void frmPrincipal::dragEnterEvent(QDragEnterEvent* event)
+{
+    // Only while the window waits: a run or a finished program takes no other workbook.
+    if (isEnabled() && !running_ && !unloaded_ && !droppedWorkbook(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmPrincipal::dropEvent(QDropEvent* event)
+{
+    const QString path = droppedWorkbook(event->mimeData());
+    if (path.isEmpty() || !isEnabled() || running_ || unloaded_)
+        return;
+    event->acceptProposedAction();
+    useDroppedWorkbook(path);
 }
 
 } // namespace app

@@ -7,7 +7,10 @@
 #include <QWidget>
 #include <exception>
 
+class QDragEnterEvent;
+class QDropEvent;
 class QLabel;
+class QMimeData;
 class QPushButton;
 
 namespace app {
@@ -33,6 +36,12 @@ public:
     // Reads the program's settings into the state and writes the summary into Label3.
     void LeerPropios();
 
+    // A workbook for this run only, instead of the settings file's (the command line's LIBRO or
+    // a file dropped on the window); the settings file is not changed.
+    void setWorkbookThisRun(const QString& path) { workbookThisRun_ = path; }
+    // True for a file the program reads as a workbook, by its name.
+    static bool isWorkbookFile(const QString& path);
+
     // The program's executable; its folder is the program's folder and its name names the
     // settings file. By default the running executable, links resolved.
     void setProgramFile(const QString& path) { programFile_ = path; }
@@ -56,6 +65,8 @@ signals:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     // Event handlers (frmPrincipal_events.cpp).
@@ -68,6 +79,10 @@ private:
     void unload(int exitStatus);
 
     QLabel* labelFor(support::Label label) const;
+    // The one local workbook a drag carries, or "" when it carries anything else.
+    static QString droppedWorkbook(const QMimeData* data);
+    // A dropped workbook replaces the summary's for this run (frmPrincipal_events.cpp).
+    void useDroppedWorkbook(const QString& path);
 
     MessageBoxes& boxes_;
     generation::WindowState state_;
@@ -80,6 +95,7 @@ private:
     QString caption3_;
 
     QString programFile_;
+    QString workbookThisRun_;
     bool centred_ = false;
     bool running_ = false;
     bool unloaded_ = false;

@@ -35,7 +35,7 @@ bool frmPrincipal::load()
 void frmPrincipal::Form_Load()
 {
     try {
-        if (!IniciarPrograma(state_, placeOf(programFile_), *this))
+        if (!IniciarPrograma(state_, placeOf(programFile_), *this, workbookThisRun_))
             unload(2);
     } catch (const std::exception& failure) {
         reportFailure(failure);
@@ -45,7 +45,17 @@ void frmPrincipal::Form_Load()
 void frmPrincipal::LeerPropios()
 {
     settings::LeerPropios(state_.cArchivoIni, programFolder(), state_.cArchivo, state_.nTicket,
-                          *this);
+                          *this, workbookThisRun_);
+}
+
+void frmPrincipal::useDroppedWorkbook(const QString& path)
+{
+    try {
+        workbookThisRun_ = path;
+        LeerPropios();
+    } catch (const std::exception& failure) {
+        reportFailure(failure);
+    }
 }
 
 void frmPrincipal::cmdProceder_Click()
@@ -57,7 +67,7 @@ void frmPrincipal::cmdProceder_Click()
     try {
         generation::RunReport report(placeOf(programFile_).logFile);
         const bool ran =
-            generation::cmdProceder_Click(state_, *this, &report, QStringLiteral("ventana"));
+            generation::cmdProceder_Click(state_, *this, &report, QStringLiteral("ventana"), true);
         running_ = false;
         if (ran)
             unload(0);

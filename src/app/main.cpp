@@ -1,22 +1,26 @@
 #include "app/Consola.h"
 #include "app/MessageBoxes.h"
+#include "app/Version.h"
 #include "app/frmPrincipal.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 namespace {
 
 const char kUsage[] =
-    "Uso: generar-tickets [opción]\n"
+    "Uso: generar-tickets [opción] [LIBRO]\n"
     "\n"
     "Sin opciones abre la ventana del programa.\n"
     "\n"
+    "  LIBRO              el libro de ventas de esta ejecución, en lugar del indicado en el\n"
+    "                     archivo de configuración (que no cambia)\n"
     "  --proceder         genera los tickets sin ventana, como si se hubiera confirmado\n"
     "  --simular          lee el libro y la base de datos e informa lo que haría una\n"
     "                     generación, sin escribir nada\n"
@@ -31,45 +35,81 @@ const char kUsage[] =
 struct Options {
     std::optional<app::ModoConsola> modo;
     QString informe;
+    QString libro; // absolute, or empty for the settings file's
     bool help = false;
     bool version = false;
 };
 
-// Returns nothing after a usage error, which it has reported.
-std::optional<Options> parse(int argc, char** argv)
+// The argument the parser refused, as the user typed it: the first option that is none of ours
+// (or gives a value to one that takes none).
+QString refusedArgument(const QStringList& arguments)
 {
-    Options options;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--proceder") == 0 || std::strcmp(arg, "--simular") == 0) {
-            const auto modo =
-                arg[2] == 'p' ? app::ModoConsola::Proceder : app::ModoConsola::Simular;
-            if (options.modo && *options.modo != modo) {
-                std::fputs("generar-tickets: --proceder y --simular no se pueden usar juntas.\n",
-                           stderr);
-                return std::nullopt;
-            }
-            options.modo = modo;
-        } else if (std::strcmp(arg, "--informe") == 0) {
-            if (i + 1 >= argc) {
-                std::fputs("generar-tickets: --informe necesita el nombre de un archivo.\n",
-                           stderr);
-                return std::nullopt;
-            }
-            options.informe = QString::fromLocal8Bit(argv[++i]);
-        } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            options.help = true;
-        } else if (std::strcmp(arg, "--version") == 0) {
-            options.version = true;
-        } else {
-            std::fprintf(stderr, "generar-tickets: opción no válida: %s\n\n%s", arg, kUsage);
-            return std::nullopt;
+    static const QStringList kKnown{QStringLiteral("--proceder"), QStringLiteral("--simular"),
+                                    QStringLiteral("--help"), QStringLiteral("-h"),
+                                    QStringLiteral("--version")};
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments[i];
+        if (arg == QLatin1String("--"))
+            break;
+        if (arg == QLatin1String("--informe")) {
+            ++i;
+            continue;
         }
+        if (arg.startsWith(u'-') && arg.size() > 1 && !kKnown.contains(arg) &&
+            !arg.startsWith(QLatin1String("--informe=")))
+            return arg;
     }
-    if (!options.informe.isEmpty() && options.modo != app::ModoConsola::Proceder) {
+    return arguments.size() > 1 ? arguments.last() : QString();
+}
+
+// Returns nothing after a usage error, which it has reported.
+std::optional<Options> parse(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption proceder(QStringLiteral("proceder"));
+    const QCommandLineOption simular(QStringLiteral("simular"));
+    const QCommandLineOption informe(QStringLiteral("informe"), QString(),
+                                     QStringLiteral("ARCHIVO"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    parser.addOptions({proceder, simular, informe, help, version});
+    parser.addPositionalArgument(QStringLiteral("LIBRO"), QString());
+
+    if (!parser.parse(arguments)) {
+        // The parser's own messages are English; ours say the same in the program's words.
+        if (parser.unknownOptionNames().isEmpty() &&
+            arguments.last() == QLatin1String("--informe")) {
+            std::fputs("generar-tickets: --informe necesita el nombre de un archivo.\n", stderr);
+        } else {
+            std::fprintf(stderr, "generar-tickets: opción no válida: %s\n\n%s",
+                         refusedArgument(arguments).toLocal8Bit().constData(), kUsage);
+        }
+        return std::nullopt;
+    }
+    Options options;
+    if (parser.isSet(proceder) && parser.isSet(simular)) {
+        std::fputs("generar-tickets: --proceder y --simular no se pueden usar juntas.\n", stderr);
+        return std::nullopt;
+    }
+    if (parser.isSet(proceder))
+        options.modo = app::ModoConsola::Proceder;
+    else if (parser.isSet(simular))
+        options.modo = app::ModoConsola::Simular;
+    options.informe = parser.value(informe);
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    if (parser.isSet(informe) && options.modo != app::ModoConsola::Proceder) {
         std::fputs("generar-tickets: --informe sólo se usa con --proceder.\n", stderr);
         return std::nullopt;
     }
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) {
+        std::fprintf(stderr, "generar-tickets: sólo se puede indicar un libro.\n\n%s", kUsage);
+        return std::nullopt;
+    }
+    // Taken before the program makes its own folder the current one.
+    if (!positional.isEmpty() && !positional.constFirst().isEmpty())
+        options.libro = QFileInfo(positional.constFirst()).absoluteFilePath();
     return options;
 }
 
@@ -83,11 +123,11 @@ void withoutDriverNoise(QtMsgType type, const QMessageLogContext& context, const
     std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
 }
 
-int runWindow(int argc, char** argv)
+int runWindow(int argc, char** argv, const QString& libro)
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("generar-tickets"));
-    QApplication::setApplicationVersion(QStringLiteral("2.00"));
+    QApplication::setApplicationVersion(QStringLiteral(GT_VERSION_TEXT));
 
     // Qt's own dialogs in Spanish; our message boxes set their button texts themselves.
     QTranslator qtSpanish;
@@ -97,6 +137,7 @@ int runWindow(int argc, char** argv)
 
     app::QtMessageBoxes boxes;
     app::frmPrincipal window(boxes);
+    window.setWorkbookThisRun(libro);
     QObject::connect(&window, &app::frmPrincipal::programEnded, &application,
                      [](int status) { QCoreApplication::exit(status); });
     if (!window.load())
@@ -110,7 +151,10 @@ int runWindow(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    const std::optional<Options> options = parse(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const std::optional<Options> options = parse(arguments);
     if (!options)
         return 2;
     if (options->help) {
@@ -118,12 +162,12 @@ int main(int argc, char** argv)
         return 0;
     }
     if (options->version) {
-        std::puts("generar-tickets 2.00");
+        std::puts("generar-tickets " GT_VERSION_TEXT);
         return 0;
     }
     qInstallMessageHandler(withoutDriverNoise);
     if (!options->modo)
-        return runWindow(argc, argv);
+        return runWindow(argc, argv, options->libro);
 
     // No window: no display is needed.
     QCoreApplication application(argc, argv);
@@ -132,5 +176,5 @@ int main(int argc, char** argv)
     const QString informe =
         options->informe.isEmpty() ? QString() : QDir::current().absoluteFilePath(options->informe);
     return app::EjecutarSinVentana(*options->modo, QCoreApplication::applicationFilePath(),
-                                   informe);
+                                   informe, options->libro);
 }

@@ -1,6 +1,7 @@
 #include "generation/RunControl.h"
 
 #include "generation/BulkSink.h"
+#include "generation/RunDetails.h"
 #include "generation/RunLock.h"
 #include "generation/RunReport.h"
 #include "spreadsheet/Application.h"
@@ -62,7 +63,7 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
 }
 
 bool cmdProceder_Click(WindowState& state, support::Surface& surface, RunReport* report,
-                       const QString& mode)
+                       const QString& mode, bool checkFirst)
 {
     QString mensaje;
     if (!support::oArchivos->HayArchivo(state.cArchivo)) {
@@ -77,11 +78,13 @@ bool cmdProceder_Click(WindowState& state, support::Surface& surface, RunReport*
 
     const support::Answer answer = surface.showMessage(
         {QStringLiteral("Proceder"), QStringLiteral("¿Desea proceder a generar los tickets?"),
-         support::Icon::Question, support::Buttons::YesNo, support::Answer::No});
+         support::Icon::Question, support::Buttons::YesNo, support::Answer::No,
+         checkFirst ? CheckBeforeRun(state, surface) : QString()});
     if (answer != support::Answer::Yes)
         return false;
 
     surface.setEnabled(false);
+    Figures figures;
     if (report) {
         const krvt5::BasesDD& bases = *support::oBases;
         report->begin(mode, state.cArchivo, bases.cRuta, bases.cMiBase, bases.cUsuario);
@@ -92,17 +95,19 @@ bool cmdProceder_Click(WindowState& state, support::Surface& surface, RunReport*
                                  support::Answer::Ok});
         }
         try {
-            report->end(ProcesarVentas(state, surface, report));
+            figures = ProcesarVentas(state, surface, report);
+            report->end(figures);
         } catch (const std::exception& failure) {
             report->failure(support::failureText(failure));
             throw;
         }
     } else {
-        ProcesarVentas(state, surface);
+        figures = ProcesarVentas(state, surface);
     }
     surface.setEnabled(true);
     surface.showMessage({QStringLiteral("Fin"), QStringLiteral("Proceso terminado"),
-                         support::Icon::Information, support::Buttons::Ok, support::Answer::Ok});
+                         support::Icon::Information, support::Buttons::Ok, support::Answer::Ok,
+                         DescribeEnd(figures)});
     return true;
 }
 

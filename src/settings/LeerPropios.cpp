@@ -34,7 +34,8 @@ std::int32_t TicketNumber(const QString& text)
 }
 
 void LeerPropios(const QString& cArchivoIni, const QString& programFolder, QString& cArchivo,
-                 support::Counter<std::int32_t>& nTicket, support::Surface& surface)
+                 support::Counter<std::int32_t>& nTicket, support::Surface& surface,
+                 const QString& workbookThisRun)
 {
     const QString base =
         support::LeerClave(QStringLiteral("Conexión"), QStringLiteral("Base de datos"),
@@ -47,6 +48,8 @@ void LeerPropios(const QString& cArchivoIni, const QString& programFolder, QStri
     cArchivo = support::JoinPath(programFolder, QStringLiteral("Ventas.csv"));
     cArchivo = support::LeerClave(QStringLiteral("Configuración"), QStringLiteral("Archivo"),
                                   cArchivo, cArchivoIni);
+    if (!workbookThisRun.isEmpty())
+        cArchivo = workbookThisRun;
     surface.setCaption(Label::Label3, surface.caption(Label::Label3) +
                                           QStringLiteral("\r\nArchivo:\r\n") + cArchivo);
 

@@ -8,13 +8,16 @@ enum class Icon { Question, Information, Warning, Critical };
 enum class Buttons { Ok, YesNo };
 enum class Answer { Ok, Yes, No };
 
-// A modal message box: title, text, icon, buttons and the button that Enter presses.
+// A modal message box: title, text, icon, buttons and the button that Enter presses. The
+// informative text, when there is one, stands under the text in a smaller role: details that
+// leave the box's own words as they are.
 struct Message {
     QString title;
     QString text;
     Icon icon = Icon::Information;
     Buttons buttons = Buttons::Ok;
     Answer defaultAnswer = Answer::Ok;
+    QString informative = {};
 
     friend bool operator==(const Message&, const Message&) = default;
 };

@@ -3,6 +3,7 @@
 #include "common/Installation.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -125,6 +126,43 @@ TEST_P(CommandLineTest, ExitStatusesTellWhatWentWrong)
     EXPECT_EQ(tickets(), 0u);
 }
 
+TEST_P(CommandLineTest, ALibroGivenIsReadForThisRunAndTheSettingsFileStaysAsItWas)
+{
+    place->writeWorkbook(
+        {{}, sale(QStringLiteral("V"), QStringLiteral("1"), QStringLiteral("01/12/2026"))});
+    ASSERT_EQ(start({QStringLiteral("--simular")}).status, 0); // every default is in the file now
+    const QByteArray settings = readFile(place->settingsFile());
+
+    QTemporaryDir elsewhere;
+    const QString other = elsewhere.filePath(QStringLiteral("otras ventas.csv"));
+    writeFile(other,
+              csv({{},
+                   sale(QStringLiteral("V"), QStringLiteral("2"), QStringLiteral("01/12/2026")),
+                   sale(QStringLiteral("V"), QStringLiteral("3"), QStringLiteral("01/12/2026")),
+                   sale(QStringLiteral("V"), QStringLiteral("4"), QStringLiteral("01/12/2026"))}));
+    // A relative path is taken from the current folder, not from the program's.
+    ProgramRun simulated = runProgram(
+        place->executable(), {QStringLiteral("--simular"), QStringLiteral("otras ventas.csv")},
+        elsewhere.path());
+    EXPECT_EQ(simulated.status, 0) << simulated.err.toStdString();
+    EXPECT_TRUE(simulated.out.contains(QStringLiteral("Archivo:\n") + other + u'\n'))
+        << simulated.out.toStdString();
+    EXPECT_TRUE(simulated.out.contains(QStringLiteral("Tickets que se escribirían: 3")))
+        << simulated.out.toStdString();
+
+    ProgramRun run = runProgram(place->executable(), {other, QStringLiteral("--proceder")});
+    EXPECT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Tickets escritos: 3"))) << run.out.toStdString();
+    EXPECT_EQ(tickets(), 3u);
+    EXPECT_EQ(readFile(place->settingsFile()), settings);
+
+    ProgramRun missing = start({QStringLiteral("--proceder"), QStringLiteral("/no/hay/libro.csv")});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_TRUE(missing.err.contains(QStringLiteral("No existe el archivo:\n/no/hay/libro.csv")))
+        << missing.err.toStdString();
+    EXPECT_EQ(readFile(place->settingsFile()), settings);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, CommandLineTest, testing::ValuesIn(engines()), engineName);
 
 TEST(CommandLineOptions, VersionHelpAndUsageErrors)
@@ -136,12 +174,29 @@ TEST(CommandLineOptions, VersionHelpAndUsageErrors)
     ProgramRun help = runProgram(exe, {QStringLiteral("--help")});
     EXPECT_EQ(help.status, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("--simular")));
-    for (const QStringList& bad :
-         {QStringList{QStringLiteral("--borrar")}, QStringList{QStringLiteral("--informe")},
-          QStringList{QStringLiteral("--proceder"), QStringLiteral("--simular")}}) {
-        ProgramRun usage = runProgram(exe, bad);
-        EXPECT_EQ(usage.status, 2) << bad.join(u' ').toStdString();
-        EXPECT_FALSE(usage.err.isEmpty());
+    EXPECT_TRUE(help.out.startsWith(QStringLiteral("Uso: generar-tickets [opción] [LIBRO]\n")));
+    EXPECT_EQ(runProgram(exe, {QStringLiteral("-h")}).out, help.out);
+    struct Usage {
+        QStringList arguments;
+        QString says;
+    };
+    for (const Usage& bad :
+         {Usage{{QStringLiteral("--borrar")}, QStringLiteral("opción no válida: --borrar\n")},
+          Usage{{QStringLiteral("--proceder=1")},
+                QStringLiteral("opción no válida: --proceder=1\n")},
+          Usage{{QStringLiteral("--informe")},
+                QStringLiteral("--informe necesita el nombre de un archivo.")},
+          Usage{{QStringLiteral("--simular"), QStringLiteral("--informe"), QStringLiteral("x")},
+                QStringLiteral("--informe sólo se usa con --proceder.")},
+          Usage{{QStringLiteral("--proceder"), QStringLiteral("--simular")},
+                QStringLiteral("--proceder y --simular no se pueden usar juntas.")},
+          Usage{{QStringLiteral("a.csv"), QStringLiteral("b.csv")},
+                QStringLiteral("sólo se puede indicar un libro.")}}) {
+        ProgramRun usage = runProgram(exe, bad.arguments);
+        EXPECT_EQ(usage.status, 2) << bad.arguments.join(u' ').toStdString();
+        EXPECT_TRUE(usage.err.startsWith(QStringLiteral("generar-tickets: ") + bad.says))
+            << usage.err.toStdString();
+        EXPECT_TRUE(usage.out.isEmpty());
     }
 }
 

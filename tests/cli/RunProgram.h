@@ -22,13 +22,13 @@ inline bool installProgram(const QString& executable)
 }
 
 // Runs the real program as a terminal or a scheduler would: no display, and the C locale, whose
-// dates are day first.
+// dates are day first. From the given current folder, or the test's.
 inline ProgramRun runProgram(const QString& executable, const QStringList& arguments,
-                             const QString& workingDirectory = {})
+                             const QString& currentFolder = {})
 {
     QProcess process;
-    if (!workingDirectory.isEmpty())
-        process.setWorkingDirectory(workingDirectory);
+    if (!currentFolder.isEmpty())
+        process.setWorkingDirectory(currentFolder);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     env.remove(QStringLiteral("DISPLAY"));
