@@ -19,11 +19,7 @@ void printSimulation(ConsoleSurface& console, const generation::Simulacion& resu
 {
     const generation::Figures& f = result.figures;
     QString text = QStringLiteral("Simulación: no se escribió nada.\n") +
-                   generation::RunReport::summary(f)
-                       .replace(QStringLiteral("Tickets escritos"),
-                                QStringLiteral("Tickets que se escribirían"))
-                       .replace(QStringLiteral("Suma de los importes escritos"),
-                                QStringLiteral("Suma de los importes que se escribirían")) +
+                   generation::RunReport::summary(f, generation::RunReport::Tense::Planned) +
                    u'\n';
     if (!result.existing.empty())
         text += QStringLiteral("Números que ya existen: ") +

@@ -72,7 +72,7 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
         return outcome;
     QString reason;
     try {
-        connection.BeginExclusiveTrans(store.tables());
+        store.begin();
         store.mark();
         std::vector<Ticket> fresh;
         store.passOver(batch, fresh, outcome.taken);

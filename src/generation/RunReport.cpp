@@ -105,11 +105,12 @@ QString RunReport::money(double amount)
     return QString::number(amount, 'f', 2);
 }
 
-QString RunReport::summary(const Figures& f)
+QString RunReport::summary(const Figures& f, Tense tense)
 {
+    const bool done = tense == Tense::Done;
     QString text = QStringLiteral("Renglones leídos: %1\n"
                                   "Renglones de venta: %2\n"
-                                  "Tickets escritos: %3\n"
+                                  "%8: %3\n"
                                   "Números que ya existían: %4\n"
                                   "Renglones pasados por alto: %5 (marcador \"0\": %6, importe "
                                   "no mayor que cero: %7)\n")
@@ -119,7 +120,9 @@ QString RunReport::summary(const Figures& f)
                        .arg(f.existed)
                        .arg(f.zeroMarker + f.notPositive)
                        .arg(f.zeroMarker)
-                       .arg(f.notPositive);
+                       .arg(f.notPositive)
+                       .arg(done ? QStringLiteral("Tickets escritos")
+                                 : QStringLiteral("Tickets que se escribirían"));
     if (f.numbersUsed > 0) {
         text += QStringLiteral("Primer ticket: %1\nÚltimo ticket: %2\n")
                     .arg(f.firstTicket)
@@ -127,7 +130,9 @@ QString RunReport::summary(const Figures& f)
     } else {
         text += QStringLiteral("Primer ticket: ninguno\nÚltimo ticket: ninguno\n");
     }
-    text += QStringLiteral("Suma de los importes escritos: %1").arg(money(f.amountWritten));
+    text += (done ? QStringLiteral("Suma de los importes escritos: %1")
+                  : QStringLiteral("Suma de los importes que se escribirían: %1"))
+                .arg(money(f.amountWritten));
     return text;
 }
 

@@ -35,7 +35,9 @@ public:
     const QString& unavailable() const { return unavailable_; }
 
     // The figures as the end of a run prints them, one per line.
-    static QString summary(const Figures& figures);
+    // A dry run's figures say what would be written.
+    enum class Tense { Done, Planned };
+    static QString summary(const Figures& figures, Tense tense = Tense::Done);
     static QString money(double amount);
 
 private:

@@ -108,9 +108,12 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
 
 TicketStore::~TicketStore() = default;
 
-QStringList TicketStore::tables() const
+void TicketStore::begin()
 {
-    return {kTickets.name, kTicketsDetalle.name};
+    if (engine_.isServer() && nonTransactional_.isEmpty())
+        connection_.BeginTrans();
+    else
+        connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name});
 }
 
 // Found once: information_schema knows which storage engines cannot roll back.

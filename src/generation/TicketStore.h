@@ -54,8 +54,10 @@ public:
     TicketStore(const TicketStore&) = delete;
     TicketStore& operator=(const TicketStore&) = delete;
 
-    // The tables a batch writes, for the transaction that keeps other writers out.
-    QStringList tables() const;
+    // Starts the batch's transaction: one that keeps every other writer out (and, on a server,
+    // every reader) where the engine or the tables need it: SQLite, and tables that cannot roll
+    // back; a plain transaction on tables that can.
+    void begin();
     // Inside that transaction, before writing: the tickets whose numbers are still free go to
     // `fresh`, those taken since the run read its range to `taken`.
     void passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
