@@ -141,8 +141,14 @@ void BulkSink::handOver()
         return;
     std::vector<Ticket> batch;
     // The first batches are small, so that the first commits come soon; later ones are larger,
-    // so that fewer statements and commits are paid for.
-    batchTickets_ = std::min(batchTickets_ * 2, limits_.maxTickets);
+    // so that fewer statements and commits are paid for. A batch keeps the POS's sales waiting
+    // while it holds the tables: one that held them too long halves the next.
+    if (pipeline_->lastTransactionMs() > limits_.maxHoldMs)
+        batchTickets_ = std::max(limits_.tickets / 4, batchTickets_ / 2);
+    else
+        batchTickets_ = std::min(batchTickets_ * 2, limits_.maxTickets);
+    batchTickets_ = std::max(batchTickets_, 1);
+    pipeline_->setMaxTickets(batchTickets_);
     batch.reserve(std::size_t(batchTickets_));
     batch.swap(queue_);
     pipeline_->submit(std::move(batch));

@@ -143,11 +143,18 @@ public:
         return longestMs_;
     }
 
+    qint64 lastMs()
+    {
+        const std::lock_guard lock(mutex_);
+        return lastMs_;
+    }
+
 protected:
     // With the mutex held, in the batches' order.
     void record(BatchOutcome& outcome, qint64 heldMs)
     {
         longestMs_ = std::max(longestMs_, heldMs);
+        lastMs_ = heldMs;
         if (failure_ || outcome.dropped)
             return;
         std::move(outcome.committed.begin(), outcome.committed.end(),
@@ -165,6 +172,7 @@ private:
     std::vector<Ticket> taken_;
     bool failureTaken_ = false;
     qint64 longestMs_ = 0;
+    qint64 lastMs_ = 0;
 };
 
 class InlinePipeline : public CommitPipeline, private Results {
@@ -184,12 +192,14 @@ public:
         record(outcome, held.elapsed());
     }
     void drain() override {}
+    void setMaxTickets(int) override {}
     std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
                                       std::optional<StoreFailure>& failure) override
     {
         return take(taken, failure);
     }
     qint64 longestTransactionMs() override { return longestMs(); }
+    qint64 lastTransactionMs() override { return lastMs(); }
 
 private:
     krvt5::Connection& connection_;
@@ -252,12 +262,19 @@ public:
         changed_.wait(lock, [this] { return finished_ == submitted_; });
     }
 
+    void setMaxTickets(int tickets) override
+    {
+        const std::lock_guard lock(mutex_);
+        maxTickets_ = tickets;
+    }
+
     std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
                                       std::optional<StoreFailure>& failure) override
     {
         return take(taken, failure);
     }
     qint64 longestTransactionMs() override { return longestMs(); }
+    qint64 lastTransactionMs() override { return lastMs(); }
 
 private:
     void start()
@@ -318,7 +335,7 @@ private:
                 waiting_.pop_front();
                 for (count = 1;
                      !waiting_.empty() && batch.size() + waiting_.front().second.size() <=
-                                              std::size_t(limits_.maxTickets);
+                                              std::size_t(maxTickets_);
                      ++count) {
                     std::move(waiting_.front().second.begin(), waiting_.front().second.end(),
                               std::back_inserter(batch));
@@ -367,6 +384,7 @@ private:
     static constexpr std::uint64_t kWaiting = 4;
 
     const StoreLimits limits_;
+    int maxTickets_ = limits_.maxTickets;
     ConnectionSource source_;
     CommitCheck check_;
     std::condition_variable changed_;

@@ -45,8 +45,11 @@ public:
     // numbers were taken meanwhile, and the failure once there is one.
     virtual std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
                                               std::optional<StoreFailure>& failure) = 0;
-    // The longest time a batch's transaction was open, in milliseconds.
+    // The longest time a batch's transaction was open, and that of the last one, in ms.
     virtual qint64 longestTransactionMs() = 0;
+    virtual qint64 lastTransactionMs() = 0;
+    // The most tickets that batches waiting together may join into one transaction.
+    virtual void setMaxTickets(int tickets) = 0;
 
     // On the given connection, at once, on the caller's thread.
     static std::unique_ptr<CommitPipeline> inline_(krvt5::Connection& connection,

@@ -110,10 +110,7 @@ TicketStore::~TicketStore() = default;
 
 void TicketStore::begin()
 {
-    if (engine_.isServer() && nonTransactional_.isEmpty())
-        connection_.BeginTrans();
-    else
-        connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name});
+    connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name});
 }
 
 // Found once: information_schema knows which storage engines cannot roll back.

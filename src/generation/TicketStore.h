@@ -54,9 +54,8 @@ public:
     TicketStore(const TicketStore&) = delete;
     TicketStore& operator=(const TicketStore&) = delete;
 
-    // Starts the batch's transaction: one that keeps every other writer out (and, on a server,
-    // every reader) where the engine or the tables need it: SQLite, and tables that cannot roll
-    // back; a plain transaction on tables that can.
+    // Starts the batch's transaction, one that keeps every other writer out until its end (on a
+    // server, readers wait too), so that what passOver() reads stays true until the commit.
     void begin();
     // Inside that transaction, before writing: the tickets whose numbers are still free go to
     // `fresh`, those taken since the run read its range to `taken`.
