@@ -1,5 +1,6 @@
 #include "generation/BulkSink.h"
 
+#include "generation/BatchJournal.h"
 #include "generation/ExistingTickets.h"
 #include "krvt5/BasesDD.h"
 #include "krvt5/SqlError.h"
@@ -64,8 +65,11 @@ krvt5::Connection& BulkSink::walk() const
 void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
 {
     krvt5::Connection& connection = walk();
+    // Before the taken numbers are read: what a killed run left half-written is not taken.
+    RecoverInterruptedBatch(connection, journalFolder_);
     taken_ = TakenNumbers(connection, first, LastPossibleTicket(first, lastRow));
-    const StoreLimits store{limits_.tickets, limits_.serverLoader, limits_.maxTickets};
+    const StoreLimits store{limits_.tickets, limits_.serverLoader, limits_.maxTickets,
+                            journalFolder_};
     if (source_.open) {
         // Only connections to the walk's own database write.
         ConnectionSource same = source_;

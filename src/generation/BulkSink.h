@@ -56,6 +56,10 @@ public:
     void finish() override;
     void abandon() override;
 
+    // Where batches on tables that cannot roll back keep their journal (the temporary folder
+    // unless told); the next run on the database reads it there. Before begin().
+    void keepJournalIn(const QString& folder) { journalFolder_ = folder; }
+
     // After finish(): the longest time one transaction was open, in milliseconds.
     qint64 longestTransactionMs() const { return longestTransactionMs_; }
 
@@ -70,6 +74,7 @@ private:
     BatchLimits limits_;
     LockCheck checkLock_;
     CommitCheck beforeCommit_;
+    QString journalFolder_;
     std::unique_ptr<CommitPipeline> pipeline_;
     TakenNumbers taken_;
     int batchTickets_ = 0;

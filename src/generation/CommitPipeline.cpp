@@ -73,9 +73,9 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
     QString reason;
     try {
         store.begin();
-        store.mark();
         std::vector<Ticket> fresh;
         store.passOver(batch, fresh, outcome.taken);
+        store.mark(fresh);
         if (fresh.size() == 1)
             store.insertOne(fresh.front());
         else
@@ -91,6 +91,7 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
                 throw CommitRefused(support::failureText(refused));
             }
         }
+        store.settle();
         connection.CommitTrans();
         outcome.committed = std::move(fresh);
         return outcome;
@@ -284,7 +285,7 @@ private:
         try {
             connection = source_.open();
             store = std::make_unique<TicketStore>(*connection, limits_.statementRows,
-                                                  limits_.serverLoader);
+                                                  limits_.serverLoader, limits_.journalFolder);
         } catch (...) {
             store.reset();
             close(connection);
@@ -334,8 +335,8 @@ private:
                 batch = std::move(waiting_.front().second);
                 waiting_.pop_front();
                 for (count = 1;
-                     !waiting_.empty() && batch.size() + waiting_.front().second.size() <=
-                                              std::size_t(maxTickets_);
+                     !waiting_.empty() &&
+                     batch.size() + waiting_.front().second.size() <= std::size_t(maxTickets_);
                      ++count) {
                     std::move(waiting_.front().second.begin(), waiting_.front().second.end(),
                               std::back_inserter(batch));

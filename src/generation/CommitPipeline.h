@@ -3,6 +3,7 @@
 #include "generation/TicketSink.h"
 #include "krvt5/Connection.h"
 
+#include <QString>
 #include <QtGlobal>
 #include <functional>
 #include <memory>
@@ -22,6 +23,7 @@ struct StoreLimits {
     int statementRows = 1000;
     bool serverLoader = true;
     int maxTickets = 8000; // the most tickets in one transaction
+    QString journalFolder; // where batches on tables that cannot roll back keep their journal
 };
 
 // Asked on the writing connection right before every commit; throws when nothing more may be

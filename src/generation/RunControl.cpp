@@ -10,6 +10,8 @@
 #include "support/Surface.h"
 #include "support/modComun.h"
 
+#include <QFileInfo>
+
 namespace generation {
 
 using support::Label;
@@ -51,6 +53,9 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
     if (!sink) {
         bulk = std::make_unique<BulkSink>(state, ConnectionsLike(*support::oBases), BatchLimits{},
                                           CheckAnswers, lock.commitCheck());
+        // Beside the settings: the data folder, where the next run looks for it.
+        if (!state.cArchivoIni.isEmpty())
+            bulk->keepJournalIn(QFileInfo(state.cArchivoIni).absolutePath());
         sink = bulk.get();
     }
     const Figures figures = RecorrerHoja(state, surface, sink, observer);

@@ -1,5 +1,6 @@
 #include "generation/TicketStore.h"
 
+#include "generation/BatchJournal.h"
 #include "generation/ExistingTickets.h"
 #include "krvt5/LocalInfile.h"
 #include "krvt5/SqlError.h"
@@ -82,7 +83,8 @@ const QString& Clock::now()
     return text_;
 }
 
-TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool serverLoader)
+TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool serverLoader,
+                         const QString& journalFolder)
     : connection_(connection), db_(connection.database()), engine_(connection.engine()),
       statementRows_(std::clamp(statementRows, 1, engine_.maxStatementRows())),
       load_(serverLoader && engine_.hasServerLoader()), header_(resolve(kTickets)),
@@ -104,6 +106,8 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                    .arg(kTickets.name, connection_.describe(),
                                         krvt5::SqlErrorText(readBack_.lastError())));
     findNonTransactional();
+    if (!nonTransactional_.isEmpty())
+        journal_ = BatchJournal::pathFor(journalFolder, connection_.describe());
 }
 
 TicketStore::~TicketStore() = default;
@@ -150,7 +154,7 @@ void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& f
         (now.contains(ticket.venta) ? taken : fresh).push_back(ticket);
 }
 
-void TicketStore::mark()
+void TicketStore::mark(std::span<const Ticket> fresh)
 {
     marks_.reset();
     if (nonTransactional_.isEmpty())
@@ -167,6 +171,18 @@ void TicketStore::mark()
         return query.value(0).toLongLong();
     };
     marks_.emplace(lastKey(header_), lastKey(line_));
+    BatchJournal journal{connection_.describe(), marks_->first, marks_->second, {}};
+    journal.ventas.reserve(fresh.size());
+    for (const Ticket& ticket : fresh)
+        journal.ventas.push_back(ticket.venta);
+    journal.write(journal_);
+}
+
+void TicketStore::settle()
+{
+    if (marks_)
+        BatchJournal::remove(journal_);
+    marks_.reset();
 }
 
 // While the batch keeps every other writer out, every row past the marks is the batch's.
@@ -186,6 +202,7 @@ void TicketStore::undo()
                                             krvt5::SqlErrorText(remove.lastError())));
     }
     marks_.reset();
+    BatchJournal::remove(journal_);
 }
 
 // The program never creates tables: a missing table or column is a failure naming it.

@@ -49,7 +49,9 @@ class TicketStore {
 public:
     // `statementRows` bounds the rows of one statement (the engine's own bound applies too);
     // `serverLoader` allows the loader where the engine has one.
-    TicketStore(krvt5::Connection& connection, int statementRows, bool serverLoader);
+    // `journalFolder` keeps the journal of batches on tables that cannot roll back.
+    TicketStore(krvt5::Connection& connection, int statementRows, bool serverLoader,
+                const QString& journalFolder = {});
     ~TicketStore();
     TicketStore(const TicketStore&) = delete;
     TicketStore& operator=(const TicketStore&) = delete;
@@ -64,9 +66,12 @@ public:
     // Tables that cannot roll back ("tickets (MyISAM)"); empty when every one can.
     const QStringList& nonTransactional() const { return nonTransactional_; }
     // Where the tables end, read inside the batch's transaction, so that undo() can remove
-    // what the batch wrote where a rollback cannot. Nothing to do on tables that roll back.
-    void mark();
+    // what the batch wrote where a rollback cannot, and a journal of the batch that the next
+    // run reads should this one be killed. Nothing to do on tables that roll back.
+    void mark(std::span<const Ticket> fresh);
     void undo();
+    // The batch's rows are all written: its journal goes before the commit.
+    void settle();
 
     // Stores the batch. On a failure some of it may be stored: the caller rolls back.
     void insertBatch(std::span<const Ticket> batch);
@@ -118,7 +123,8 @@ private:
     QStringList nonTransactional_;
     QString quotedKey_;
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
-    QSqlField text_;                                       // for the driver's escaping
+    QString journal_; // the journal file, on tables that cannot roll back
+    QSqlField text_;  // for the driver's escaping
     std::unique_ptr<QTemporaryFile> loadFile_;
     // Answers the server's request for loadFile_ and refuses any other; destroyed first.
     std::unique_ptr<krvt5::LocalInfile> fileRequests_;

@@ -1,7 +1,9 @@
+#include "generation/BatchJournal.h"
 #include "generation/BulkSink.h"
 #include "generation/RowByRowSink.h"
 #include "generation/ScanFixture.h"
 
+#include <QDir>
 #include <QSqlQuery>
 
 using namespace testsupport;
@@ -144,6 +146,66 @@ TEST_P(PosDatabaseTest, AFailureInsideABatchOnTablesThatCannotRollBackLeavesWhol
         EXPECT_EQ(tickets().size(), 12);
         EXPECT_EQ(lines().size(), 12);
     }
+}
+
+// A run killed inside a batch on tables that cannot roll back leaves rows that its journal
+// proves are its own: the next run removes those, and nothing of the POS, before it writes.
+TEST_P(PosDatabaseTest, TheNextRunRemovesWhatAKilledBatchLeftOnTablesThatCannotRollBack)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite tables always roll back";
+    oldTables(QStringLiteral("MyISAM"));
+    const auto pos = [&](int venta) {
+        db->exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                                "VALUES (%1, '2020-01-01', '10:00', 7, 7)")
+                     .arg(venta));
+        db->exec(QStringLiteral("INSERT INTO ticketsdetalle (Venta, Partida, Fecha, Hora, "
+                                "Producto, Descrip, Cantidad, Precio, IdTicket) VALUES (%1, 1, "
+                                "'2020-01-01', '10:00', 'V', 'POS', 1, 7, LAST_INSERT_ID())")
+                     .arg(venta));
+    };
+    pos(90);
+    const auto last = [&](const char* table) {
+        return db->rows(QStringLiteral("SELECT MAX(Id) FROM %1").arg(QLatin1String(table)))
+            .front()
+            .front()
+            .toLongLong();
+    };
+    generation::BatchJournal journal{
+        state.cnBase->describe(), last("tickets"), last("ticketsdetalle"), {100, 101, 102, 103}};
+    // Killed after four headers and two lines; then the POS sold number 90's neighbour.
+    for (int venta : {100, 101, 102, 103})
+        db->exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                                "VALUES (%1, '2026-12-07', '10:00', 1, 1)")
+                     .arg(venta));
+    for (int venta : {100, 101})
+        db->exec(QStringLiteral("INSERT INTO ticketsdetalle (Venta, Partida, Fecha, Hora, "
+                                "Producto, Descrip, Cantidad, Precio, IdTicket) SELECT Venta, 1, "
+                                "Fecha, Hora, 'V', 'X', 1, 1, Id FROM tickets WHERE Venta = %1")
+                     .arg(venta));
+    pos(91);
+    const QString folder = dir.filePath(QStringLiteral("datos"));
+    QDir().mkpath(folder);
+    journal.write(generation::BatchJournal::pathFor(folder, state.cnBase->describe()));
+
+    writeFile(state.cArchivo, csv(sales(6)));
+    state.nTicket = 100;
+    generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
+                              BatchLimits{4, 500});
+    sink.keepJournalIn(folder);
+    const generation::Figures figures = generation::RecorrerHoja(state, surface, &sink);
+    state.oLibro.reset();
+
+    EXPECT_EQ(figures.existed, 0);
+    EXPECT_EQ(figures.written, 6);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM tickets WHERE Venta IN (90, 91)"))
+                  .front()
+                  .front(),
+              QStringLiteral("2"));
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM ticketsdetalle")).front().front(),
+              QStringLiteral("8"));
+    EXPECT_TRUE(QDir(folder).isEmpty()) << "the journal stays after the batches it covered";
 }
 
 // Whatever the server's own mode, a value its column cannot hold is a failure at its row,
