@@ -2,6 +2,7 @@
 
 #include "generation/BatchJournal.h"
 #include "generation/ExistingTickets.h"
+#include "generation/TicketStore.h"
 #include "krvt5/BasesDD.h"
 #include "krvt5/SqlError.h"
 #include "support/Failure.h"
@@ -68,6 +69,12 @@ void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
     // Before the taken numbers are read: what a killed run left half-written is not taken.
     RecoverInterruptedBatch(connection, journalFolder_);
     taken_ = TakenNumbers(connection, first, LastPossibleTicket(first, lastRow));
+    const QStringList fixed = NonTransactionalTables(connection);
+    if (!fixed.isEmpty())
+        notices_.append(QStringLiteral("las tablas %1 no pueden deshacer cambios: cada lote las "
+                                       "reserva mientras se escribe y un lote fallido se borra "
+                                       "por sus claves")
+                            .arg(fixed.join(QStringLiteral(", "))));
     const StoreLimits store{limits_.tickets, limits_.serverLoader, limits_.maxTickets,
                             journalFolder_};
     if (source_.open) {

@@ -50,6 +50,7 @@ public:
     BulkSink& operator=(const BulkSink&) = delete;
 
     void begin(std::int32_t first, std::int32_t lastRow) override;
+    QStringList notices() const override { return notices_; }
     bool isTaken(std::int32_t venta) override;
     void write(const Ticket& ticket) override;
     void poll() override;
@@ -75,6 +76,7 @@ private:
     LockCheck checkLock_;
     CommitCheck beforeCommit_;
     QString journalFolder_;
+    QStringList notices_;
     std::unique_ptr<CommitPipeline> pipeline_;
     TakenNumbers taken_;
     int batchTickets_ = 0;

@@ -68,6 +68,10 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* 
                 if (!begun) {
                     sink->begin(row->venta, sheet.lastRow());
                     begun = true;
+                    if (observer) {
+                        for (const QString& notice : sink->notices())
+                            observer->onNotice(notice);
+                    }
                 }
                 sink->poll();
                 if (sink->isTaken(row->venta)) {

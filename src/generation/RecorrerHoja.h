@@ -26,6 +26,8 @@ class ScanObserver {
 public:
     virtual ~ScanObserver() = default;
     virtual void onRow(const RowEvent& event) = 0;
+    // Something of the whole run the user should know (tables that cannot roll back, say).
+    virtual void onNotice(const QString& /*text*/) {}
 };
 
 // A walk that stopped at a row of the sheet; the message says where as well.

@@ -154,6 +154,12 @@ void RunReport::begin(const QString& mode, const QString& workbook, const QStrin
                  .arg(mode, workbook, server, database, user));
 }
 
+void RunReport::onNotice(const QString& text)
+{
+    if (log_.isOpen())
+        line(QStringLiteral("Aviso: ") + text);
+}
+
 void RunReport::onRow(const RowEvent& event)
 {
     if (csv_.isOpen())

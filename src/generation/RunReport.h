@@ -27,6 +27,7 @@ public:
     void begin(const QString& mode, const QString& workbook, const QString& server,
                const QString& database, const QString& user);
     void onRow(const RowEvent& event) override;
+    void onNotice(const QString& text) override;
     void end(const Figures& figures);
     void failure(const QString& message);
 

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 
@@ -42,6 +43,8 @@ public:
     // Before the first number is asked for: the run's first number and the sheet's last row
     // (no sale row can use a number past first + lastRow).
     virtual void begin(std::int32_t /*first*/, std::int32_t /*lastRow*/) {}
+    // After begin(): what the user should know of the tables it writes.
+    virtual QStringList notices() const { return {}; }
     // True when a ticket with this number is stored already.
     virtual bool isTaken(std::int32_t venta) = 0;
     // Stores the ticket (or queues it: then it is stored by a later call or by finish()).

@@ -105,7 +105,7 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                               "de la tabla \"%1\" (%2): %3")
                                    .arg(kTickets.name, connection_.describe(),
                                         krvt5::SqlErrorText(readBack_.lastError())));
-    findNonTransactional();
+    nonTransactional_ = NonTransactionalTables(connection_);
     if (!nonTransactional_.isEmpty())
         journal_ = BatchJournal::pathFor(journalFolder, connection_.describe());
 }
@@ -117,25 +117,29 @@ void TicketStore::begin()
     connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name});
 }
 
-// Found once: information_schema knows which storage engines cannot roll back.
-void TicketStore::findNonTransactional()
+QStringList NonTransactionalTables(krvt5::Connection& connection)
 {
-    const QString query = engine_.nonTransactionalTables();
+    const QString query = connection.engine().nonTransactionalTables();
     if (query.isEmpty())
-        return;
-    text_.setValue(QString(kTickets.name));
-    const QString tickets = db_.driver()->formatValue(text_);
-    text_.setValue(QString(kTicketsDetalle.name));
-    const QString detalle = db_.driver()->formatValue(text_);
-    QSqlQuery found(db_);
-    if (!found.exec(query.arg(tickets + QStringLiteral(", ") + detalle)))
+        return {};
+    QSqlDatabase& db = connection.database();
+    QSqlField text(QString(), QMetaType(QMetaType::QString));
+    QStringList names;
+    for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
+        text.setValue(QString(table->name));
+        names.append(db.driver()->formatValue(text));
+    }
+    QSqlQuery found(db);
+    if (!found.exec(query.arg(names.join(QStringLiteral(", ")))))
         throw support::Failure(
             QStringLiteral("No se pudo saber qué tipo de tablas tiene la base "
                            "de datos (%1): %2")
-                .arg(connection_.describe(), krvt5::SqlErrorText(found.lastError())));
+                .arg(connection.describe(), krvt5::SqlErrorText(found.lastError())));
+    QStringList tables;
     while (found.next())
-        nonTransactional_.append(
+        tables.append(
             QStringLiteral("%1 (%2)").arg(found.value(0).toString(), found.value(1).toString()));
+    return tables;
 }
 
 void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,

@@ -33,6 +33,10 @@ private:
     QString text_;
 };
 
+// The tables the program writes that cannot roll back, as "tickets (MyISAM)"; found in
+// information_schema.
+QStringList NonTransactionalTables(krvt5::Connection& connection);
+
 // Removes the files the MySQL loader left in the temporary folder when its process was killed.
 void removeAbandonedLoadFiles();
 
@@ -89,7 +93,6 @@ private:
     };
 
     Target resolve(const PosTable& table);
-    void findNonTransactional();
     // "INSERT INTO table (columns) VALUES ".
     QString insertInto(const Target& target) const;
     [[noreturn]] void failed(const Target& target, const QSqlQuery& query) const;
