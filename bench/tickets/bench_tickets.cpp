@@ -8,12 +8,12 @@
 // The confirmation's check (the dry run the window makes before its question) is timed on the
 // same workbooks, on an empty database and on one where every number is taken.
 // The largest size's full job runs once more while a stand-in POS, on a connection of its own,
-// sells every 5 ms a number of the run's range ahead of the run (a locking read, the header, its
-// line, a commit, in one transaction); the same POS then sells as long with no run going. Its
-// sales' p50, p99 and longest wait are printed beside the targets (MariaDB 100 ms, SQLite
-// 250 ms), and the tables are checked for a number stored twice or a ticket without its line.
-// Every measured case runs in a process of its own, so that its peak memory is its own. "cpu s"
-// is that process's time, "srv s" the MariaDB server's meanwhile (GT_MYSQL_PID).
+// sells, 5 ms after each sale, a number of the run's range ahead of the run (a locking read, the
+// header, its line, a commit, in one transaction); the same POS then sells as long with no run
+// going. Its sales' p50, p99 and longest wait are printed beside the targets (MariaDB 100 ms,
+// SQLite 250 ms), and the tables are checked for a number stored twice or a ticket without its
+// line. Every measured case runs in a process of its own, so that its peak memory is its own. "cpu
+// s" is that process's time, "srv s" the MariaDB server's meanwhile (GT_MYSQL_PID).
 //
 //   bench_tickets [--rows 20000,100000] [--formats xlsx,csv] [--engines mariadb,sqlite]
 //                 [--row-by-row-rows 2000] [--repeat 3] [--dir folder]
@@ -516,8 +516,11 @@ struct PosFigures {
 class PosStandIn {
 public:
     // Sells numbers of [1, last], ahead of the highest number it has found taken by the run.
-    PosStandIn(Engine engine, const QString& database, const QString& folder, int last)
-        : engine_(engine), database_(database), folder_(folder), last_(std::max(last, 1))
+    // A pause of pauseMs after each sale; at most maxSales sales when it is not 0.
+    PosStandIn(Engine engine, const QString& database, const QString& folder, int last, int pauseMs,
+               int maxSales)
+        : engine_(engine), database_(database), folder_(folder), last_(std::max(last, 1)),
+          pauseMs_(pauseMs), maxSales_(maxSales)
     {
         // Ahead by up to a few of the job's batches: the numbers the run reaches soon.
         window_ = std::clamp(last_ / 5, 1, 20000);
@@ -547,8 +550,6 @@ public:
         thread_.join();
         return figures_;
     }
-
-    static constexpr int kIntervalMs = 5;
 
 private:
     void run(std::promise<QString>& opened)
@@ -585,14 +586,7 @@ private:
     {
         QElapsedTimer clock;
         clock.start();
-        qint64 nextNs = 0;
-        while (!stop_) {
-            const qint64 now = clock.nsecsElapsed();
-            if (now < nextNs) {
-                std::this_thread::sleep_for(std::chrono::nanoseconds(nextNs - now));
-                continue;
-            }
-            nextNs = now + qint64(kIntervalMs) * 1000000;
+        while (!stop_ && (maxSales_ == 0 || int(figures_.waitsMs.size()) < maxSales_)) {
             QString error;
             QElapsedTimer sale;
             sale.start();
@@ -605,8 +599,14 @@ private:
                 if (!figures_.errors.contains(error))
                     figures_.errors.append(error);
             }
+            // The pause counts from the sale's end: a POS whose commits take longer than the
+            // pause would otherwise hold an SQLite file's lock without a break.
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
         }
         figures_.seconds = double(clock.nsecsElapsed()) / 1e9;
+        // Capped: idle until told to stop, so "seconds" stays the time it sold.
+        while (!stop_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 
     // A number it has not tried, ahead of the run's front; past the range once the run filled it.
@@ -692,6 +692,8 @@ private:
     QString database_;
     QString folder_;
     int last_;
+    int pauseMs_;
+    int maxSales_;
     int window_ = 1;
     int front_ = 0;  // the highest number found taken by the run
     int beyond_ = 0; // numbers sold past the range once it was full
@@ -828,7 +830,7 @@ void printPos(Engine engine, const QString& format, int rows, const QString& wha
                  : QString();
     std::printf("%-8s %-5s %7d  %-36s %6d %6d %8.2f %8.2f %8.2f  %s\n",
                 qPrintable(engineName(engine)), qPrintable(format), rows,
-                qPrintable(what + QStringLiteral(", %1 s").arg(f.seconds, 0, 'f', 1)), f.made,
+                qPrintable(what + QStringLiteral(", %1 s").arg(f.seconds, 0, 'f', 2)), f.made,
                 f.failed, percentile(f.waitsMs, 0.5), percentile(f.waitsMs, 0.99), longest,
                 qPrintable(target));
     for (const QString& error : f.errors)
@@ -842,14 +844,15 @@ void printPos(Engine engine, const QString& format, int rows, const QString& wha
 // number is stored twice, a ticket is not whole or a row is missing.
 bool runPosTrial(Engine engine, const QString& format, int rows, const QString& workbook,
                  const QString& dir, const QString& jobName, const QString& aloneName, int last,
-                 std::optional<double> rowByRowRate, std::optional<double> limitRate)
+                 std::optional<double> rowByRowRate, std::optional<double> limitRate, int pauseMs,
+                 int maxSales)
 {
     const bool onServer = engine == Engine::MariaDB;
     Target jobDb(engine, jobName, dir);
     Result job;
     PosFigures during;
     {
-        PosStandIn pos(engine, jobDb.name(), jobDb.folder(), last);
+        PosStandIn pos(engine, jobDb.name(), jobDb.folder(), last, pauseMs, maxSales);
         job = runChild(QStringLiteral("job"),
                        jobDb.childArgs() + QStringList{QStringLiteral("--kind"),
                                                        QStringLiteral("bulk"),
@@ -860,15 +863,15 @@ bool runPosTrial(Engine engine, const QString& format, int rows, const QString& 
     PosFigures alone;
     {
         Target aloneDb(engine, aloneName, dir);
-        PosStandIn pos(engine, aloneDb.name(), aloneDb.folder(), last);
+        PosStandIn pos(engine, aloneDb.name(), aloneDb.folder(), last, pauseMs, maxSales);
         std::this_thread::sleep_for(std::chrono::milliseconds(qint64(during.seconds * 1000)));
         alone = pos.stop();
     }
     printRow(engine, format, rows, QStringLiteral("bulk (full job), POS selling"), job,
              rowByRowRate, limitRate);
     std::printf("\n%-8s %-5s %7s  %-36s %6s %6s %8s %8s %8s  %s\n", "engine", "file", "rows",
-                "stand-in POS, a sale every 5 ms", "sales", "failed", "p50 ms", "p99 ms", "max ms",
-                "target");
+                qPrintable(QStringLiteral("stand-in POS, %1 ms between sales").arg(pauseMs)),
+                "sales", "failed", "p50 ms", "p99 ms", "max ms", "target");
     printPos(engine, format, rows, QStringLiteral("no run"), alone, {});
     printPos(engine, format, rows, QStringLiteral("during the full job"), during,
              engine == Engine::MariaDB ? 100.0 : 250.0);
@@ -995,7 +998,8 @@ int runBench(const Options& o)
                     const QString jobName = prefix + QString::number(++targetCount);
                     const QString aloneName = prefix + QString::number(++targetCount);
                     if (!runPosTrial(engine, format, n, workbooks[{format, n}], dir, jobName,
-                                     aloneName, bulk->tickets, rowByRowRate, limitRate))
+                                     aloneName, bulk->tickets, rowByRowRate, limitRate,
+                                     o.smoke ? 1 : 5, o.smoke ? 20 : 0))
                         posKept = false;
                 }
             }
