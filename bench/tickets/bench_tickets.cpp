@@ -7,13 +7,14 @@
 //              of prepared inserts on SQLite.
 // The confirmation's check (the dry run the window makes before its question) is timed on the
 // same workbooks, on an empty database and on one where every number is taken.
+// Every measured case runs in a process of its own, so that its peak memory is its own. "cpu s"
+// is that process's time, "srv s" the MariaDB server's meanwhile (GT_MYSQL_PID).
 // The largest size's full job runs once more while a stand-in POS, on a connection of its own,
 // sells, 5 ms after each sale, a number of the run's range ahead of the run (a locking read, the
 // header, its line, a commit, in one transaction); the same POS then sells as long with no run
 // going. Its sales' p50, p99 and longest wait are printed beside the targets (MariaDB 100 ms,
 // SQLite 250 ms), and the tables are checked for a number stored twice or a ticket without its
-// line. Every measured case runs in a process of its own, so that its peak memory is its own. "cpu
-// s" is that process's time, "srv s" the MariaDB server's meanwhile (GT_MYSQL_PID).
+// line.
 //
 //   bench_tickets [--rows 20000,100000] [--formats xlsx,csv] [--engines mariadb,sqlite]
 //                 [--row-by-row-rows 2000] [--repeat 3] [--dir folder]
@@ -994,6 +995,7 @@ int runBench(const Options& o)
                 std::printf("%-8s %-5s %7d  bulk: longest transaction open %lld ms\n",
                             qPrintable(engineName(engine)), qPrintable(format), n,
                             static_cast<long long>(bulk->holdMs));
+                // Smoke: a handful of sales close together, so that they fall inside its short run.
                 if (n == largest) {
                     const QString jobName = prefix + QString::number(++targetCount);
                     const QString aloneName = prefix + QString::number(++targetCount);
