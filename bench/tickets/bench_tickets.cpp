@@ -9,11 +9,18 @@
 // same workbooks, on an empty database and on one where every number is taken.
 // Every measured case runs in a process of its own, so that its peak memory is its own. "cpu s"
 // is that process's time, "srv s" the MariaDB server's meanwhile (GT_MYSQL_PID).
+// The largest size's full job runs once more while a stand-in POS, on a connection of its own,
+// sells, 5 ms after each sale, a number of the run's range ahead of the run (a locking read, the
+// header, its line, a commit, in one transaction); the same POS then sells as long with no run
+// going. Its sales' p50, p99 and longest wait are printed beside the targets (MariaDB 100 ms,
+// SQLite 250 ms), and the tables are checked for a number stored twice or a ticket without its
+// line.
 //
 //   bench_tickets [--rows 20000,100000] [--formats xlsx,csv] [--engines mariadb,sqlite]
 //                 [--row-by-row-rows 2000] [--repeat 3] [--dir folder]
 //   bench_tickets --smoke   300 rows, every case; fails when the bulk path and the row-by-row
-//                           baseline leave different rows, or a re-run writes anything
+//                           baseline leave different rows, a re-run writes anything, a POS sale
+//                           fails, or a number is stored twice
 //
 // MariaDB is the server of GT_MYSQL_HOST, GT_MYSQL_PORT, GT_MYSQL_USER and GT_MYSQL_PASSWORD
 // (scripts/bench and scripts/test start one); without GT_MYSQL_PORT only SQLite runs, unless
@@ -42,10 +49,18 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTime>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <optional>
+#include <random>
+#include <set>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -416,6 +431,29 @@ public:
         return query.next() ? query.value(0).toInt() : -1;
     }
 
+    const QString& name() const { return name_; }
+    const QString& folder() const { return folder_; }
+
+    // Numbers stored more than once, and tickets that are not one header with exactly its line.
+    std::pair<int, int> duplicatesAndBroken()
+    {
+        const auto number = [&](const QString& statement) {
+            QSqlQuery query(db_);
+            exec(query, statement);
+            return query.next() ? query.value(0).toInt() : -1;
+        };
+        const int duplicates =
+            number(QStringLiteral("SELECT COUNT(*) FROM (SELECT Venta FROM tickets GROUP BY Venta "
+                                  "HAVING COUNT(*) > 1) d"));
+        const int headers = number(QStringLiteral(
+            "SELECT COUNT(*) FROM tickets t WHERE (SELECT COUNT(*) FROM ticketsdetalle d "
+            "WHERE d.IdTicket = t.Id AND d.Venta = t.Venta) <> 1"));
+        const int lines = number(QStringLiteral(
+            "SELECT COUNT(*) FROM ticketsdetalle d WHERE NOT EXISTS (SELECT 1 FROM tickets t "
+            "WHERE t.Id = d.IdTicket AND t.Venta = d.Venta)"));
+        return {duplicates, headers + lines};
+    }
+
     // The rows the job wrote, as files to load, and the tables emptied for the limit.
     void dumpAndEmpty()
     {
@@ -461,6 +499,220 @@ private:
     QString folder_;
     QSqlDatabase db_;
 };
+
+// ---------------------------------------------------------------------------------------------
+// A stand-in POS selling while a job runs: a thread of the parent with a connection of its own
+// (opened, used and closed on that thread), a sale every few milliseconds, each in its own
+// transaction as a POS makes it: a locking read of the number, the header, its line, commit.
+
+struct PosFigures {
+    std::vector<double> waitsMs; // every sale, from its begin to its commit or its failure
+    int made = 0;
+    int failed = 0;
+    int passedOver = 0; // numbers the locking read found taken
+    QStringList errors; // each failure's message once
+    double seconds = 0; // how long it sold
+};
+
+class PosStandIn {
+public:
+    // Sells numbers of [1, last], ahead of the highest number it has found taken by the run.
+    // A pause of pauseMs after each sale; at most maxSales sales when it is not 0.
+    PosStandIn(Engine engine, const QString& database, const QString& folder, int last, int pauseMs,
+               int maxSales)
+        : engine_(engine), database_(database), folder_(folder), last_(std::max(last, 1)),
+          pauseMs_(pauseMs), maxSales_(maxSales)
+    {
+        // Ahead by up to a few of the job's batches: the numbers the run reaches soon.
+        window_ = std::clamp(last_ / 5, 1, 20000);
+        std::promise<QString> opened;
+        std::future<QString> ready = opened.get_future();
+        // The promise lives on the thread: it is still in set_value when get() returns here.
+        thread_ = std::thread([this, p = std::move(opened)]() mutable { run(p); });
+        const QString error = ready.get();
+        if (!error.isEmpty()) {
+            thread_.join();
+            die(QStringLiteral("the stand-in POS cannot connect: ") + error);
+        }
+    }
+    ~PosStandIn()
+    {
+        if (thread_.joinable()) {
+            stop_ = true;
+            thread_.join();
+        }
+    }
+    PosStandIn(const PosStandIn&) = delete;
+    PosStandIn& operator=(const PosStandIn&) = delete;
+
+    PosFigures stop()
+    {
+        stop_ = true;
+        thread_.join();
+        return figures_;
+    }
+
+private:
+    void run(std::promise<QString>& opened)
+    {
+        const QString name = QStringLiteral("pos-%1").arg(database_);
+        {
+            QSqlDatabase db;
+            if (engine_ == Engine::MariaDB) {
+                db = QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+                db.setHostName(env("GT_MYSQL_HOST").isEmpty() ? QStringLiteral("127.0.0.1")
+                                                              : env("GT_MYSQL_HOST"));
+                db.setPort(env("GT_MYSQL_PORT").toInt());
+                db.setDatabaseName(database_);
+                db.setUserName(env("GT_MYSQL_USER"));
+                db.setPassword(env("GT_MYSQL_PASSWORD"));
+            } else {
+                db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+                db.setDatabaseName(QDir(folder_).filePath(database_ + QStringLiteral(".db")));
+            }
+            if (!db.open()) {
+                opened.set_value(db.lastError().text());
+                db = QSqlDatabase();
+                QSqlDatabase::removeDatabase(name);
+                return;
+            }
+            opened.set_value(QString());
+            sellUntilStopped(db);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+
+    void sellUntilStopped(QSqlDatabase& db)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (!stop_ && (maxSales_ == 0 || int(figures_.waitsMs.size()) < maxSales_)) {
+            QString error;
+            QElapsedTimer sale;
+            sale.start();
+            const bool ok = sell(db, error);
+            figures_.waitsMs.push_back(double(sale.nsecsElapsed()) / 1e6);
+            if (ok) {
+                ++figures_.made;
+            } else {
+                ++figures_.failed;
+                if (!figures_.errors.contains(error))
+                    figures_.errors.append(error);
+            }
+            // The pause counts from the sale's end: a POS whose commits take longer than the
+            // pause would otherwise hold an SQLite file's lock without a break.
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
+        }
+        figures_.seconds = double(clock.nsecsElapsed()) / 1e9;
+        // Capped: idle until told to stop, so "seconds" stays the time it sold.
+        while (!stop_)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    // A number it has not tried, ahead of the run's front; past the range once the run filled it.
+    int pick()
+    {
+        if (front_ < last_) {
+            std::uniform_int_distribution<int> in(front_ + 1, std::min(last_, front_ + window_));
+            for (int attempt = 0; attempt < 64; ++attempt) {
+                const int number = in(random_);
+                if (tried_.insert(number).second)
+                    return number;
+            }
+            // The window is sold out: the first number left in the range.
+            for (int number = front_ + 1; number <= last_; ++number) {
+                if (tried_.insert(number).second)
+                    return number;
+            }
+        }
+        return last_ + (++beyond_);
+    }
+
+    bool sell(QSqlDatabase& db, QString& error)
+    {
+        QSqlQuery query(db);
+        const auto fail = [&](const QSqlQuery& failed) {
+            error = failed.lastError().text();
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            return false;
+        };
+        const bool server = engine_ == Engine::MariaDB;
+        if (!query.exec(server ? QStringLiteral("START TRANSACTION")
+                               : QStringLiteral("BEGIN IMMEDIATE")))
+            return fail(query);
+        int number = 0;
+        for (;;) {
+            number = pick();
+            if (!query.prepare(server ? QStringLiteral("SELECT Id FROM tickets WHERE Venta = ? "
+                                                       "FOR UPDATE")
+                                      : QStringLiteral("SELECT Id FROM tickets WHERE Venta = ?")))
+                return fail(query);
+            query.addBindValue(number);
+            if (!query.exec())
+                return fail(query);
+            if (!query.next())
+                break;
+            // Taken by the run: the POS takes another, as it would.
+            ++figures_.passedOver;
+            front_ = std::max(front_, number);
+        }
+        const QDate date = QDate::currentDate();
+        const QString time = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+        const double price = 10 + number % 90;
+        if (!query.prepare(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, "
+                                          "Total) VALUES (?, ?, ?, ?, ?)")))
+            return fail(query);
+        for (const QVariant& v :
+             {QVariant(number), QVariant(date), QVariant(time), QVariant(price), QVariant(price)})
+            query.addBindValue(v);
+        if (!query.exec())
+            return fail(query);
+        const QVariant id = query.lastInsertId();
+        if (!id.isValid()) {
+            error = QStringLiteral("no key for the header");
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+        if (!query.prepare(QStringLiteral(
+                "INSERT INTO ticketsdetalle (Venta, Partida, Fecha, Hora, Producto, Descrip, "
+                "Cantidad, Precio, IdTicket) VALUES (?, 1, ?, ?, 'V', ?, 1, ?, ?)")))
+            return fail(query);
+        for (const QVariant& v :
+             {QVariant(number), QVariant(date), QVariant(time),
+              QVariant(QStringLiteral("Venta de mostrador")), QVariant(price), id})
+            query.addBindValue(v);
+        if (!query.exec())
+            return fail(query);
+        if (!query.exec(QStringLiteral("COMMIT")))
+            return fail(query);
+        return true;
+    }
+
+    Engine engine_;
+    QString database_;
+    QString folder_;
+    int last_;
+    int pauseMs_;
+    int maxSales_;
+    int window_ = 1;
+    int front_ = 0;  // the highest number found taken by the run
+    int beyond_ = 0; // numbers sold past the range once it was full
+    std::set<int> tried_;
+    std::mt19937 random_{20260101};
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    PosFigures figures_;
+};
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    const auto rank = std::size_t(std::ceil(p * double(values.size())));
+    return values[std::clamp<std::size_t>(rank, 1, values.size()) - 1];
+}
 
 // User and system time of the MariaDB server of GT_MYSQL_PID, when there is one.
 std::optional<double> serverCpuSeconds()
@@ -566,6 +818,87 @@ void printRow(Engine engine, const QString& format, int rows, const QString& wha
     std::fflush(stdout);
 }
 
+// The stand-in POS's sales in one line, with the target when there is one.
+void printPos(Engine engine, const QString& format, int rows, const QString& what,
+              const PosFigures& f, std::optional<double> targetMs)
+{
+    const double longest =
+        f.waitsMs.empty() ? 0 : *std::max_element(f.waitsMs.begin(), f.waitsMs.end());
+    const QString target =
+        targetMs ? QStringLiteral("longest < %1 ms: %2")
+                       .arg(*targetMs, 0, 'f', 0)
+                       .arg(longest < *targetMs ? QStringLiteral("met") : QStringLiteral("MISSED"))
+                 : QString();
+    std::printf("%-8s %-5s %7d  %-36s %6d %6d %8.2f %8.2f %8.2f  %s\n",
+                qPrintable(engineName(engine)), qPrintable(format), rows,
+                qPrintable(what + QStringLiteral(", %1 s").arg(f.seconds, 0, 'f', 2)), f.made,
+                f.failed, percentile(f.waitsMs, 0.5), percentile(f.waitsMs, 0.99), longest,
+                qPrintable(target));
+    for (const QString& error : f.errors)
+        std::printf("%-8s %-5s %7d  POS sale failed: %s\n", qPrintable(engineName(engine)),
+                    qPrintable(format), rows, qPrintable(error));
+    std::fflush(stdout);
+}
+
+// The full job again with the stand-in POS selling numbers of its range (1 to `last`) meanwhile,
+// then the same POS on an empty database for as long with no run. False when a sale failed, a
+// number is stored twice, a ticket is not whole or a row is missing.
+bool runPosTrial(Engine engine, const QString& format, int rows, const QString& workbook,
+                 const QString& dir, const QString& jobName, const QString& aloneName, int last,
+                 std::optional<double> rowByRowRate, std::optional<double> limitRate, int pauseMs,
+                 int maxSales)
+{
+    const bool onServer = engine == Engine::MariaDB;
+    Target jobDb(engine, jobName, dir);
+    Result job;
+    PosFigures during;
+    {
+        PosStandIn pos(engine, jobDb.name(), jobDb.folder(), last, pauseMs, maxSales);
+        job = runChild(QStringLiteral("job"),
+                       jobDb.childArgs() + QStringList{QStringLiteral("--kind"),
+                                                       QStringLiteral("bulk"),
+                                                       QStringLiteral("--workbook"), workbook},
+                       onServer);
+        during = pos.stop();
+    }
+    PosFigures alone;
+    {
+        Target aloneDb(engine, aloneName, dir);
+        PosStandIn pos(engine, aloneDb.name(), aloneDb.folder(), last, pauseMs, maxSales);
+        std::this_thread::sleep_for(std::chrono::milliseconds(qint64(during.seconds * 1000)));
+        alone = pos.stop();
+    }
+    printRow(engine, format, rows, QStringLiteral("bulk (full job), POS selling"), job,
+             rowByRowRate, limitRate);
+    std::printf("\n%-8s %-5s %7s  %-36s %6s %6s %8s %8s %8s  %s\n", "engine", "file", "rows",
+                qPrintable(QStringLiteral("stand-in POS, %1 ms between sales").arg(pauseMs)),
+                "sales", "failed", "p50 ms", "p99 ms", "max ms", "target");
+    printPos(engine, format, rows, QStringLiteral("no run"), alone, {});
+    printPos(engine, format, rows, QStringLiteral("during the full job"), during,
+             engine == Engine::MariaDB ? 100.0 : 250.0);
+
+    const auto [duplicates, broken] = jobDb.duplicatesAndBroken();
+    const int stored = jobDb.count(QStringLiteral("tickets"));
+    const QString where =
+        QStringLiteral("%1 %2 %3").arg(engineName(engine), -8).arg(format, -5).arg(rows, 7);
+    std::printf("%s  the run wrote %d and passed over %d; the POS sold %d, %d of them found taken "
+                "first\n",
+                qPrintable(where), job.tickets, job.existed, during.made, during.passedOver);
+    if (duplicates == 0)
+        std::printf("%s  POS: every number once\n", qPrintable(where));
+    else
+        std::printf("%s  POS: DUPLICATES %d\n", qPrintable(where), duplicates);
+    if (broken != 0)
+        std::printf("%s  POS: %d tickets without exactly their line\n", qPrintable(where), broken);
+    if (stored != job.tickets + during.made)
+        std::printf("%s  POS: %d headers stored for %d written and %d sold\n", qPrintable(where),
+                    stored, job.tickets, during.made);
+    std::printf("\n");
+    std::fflush(stdout);
+    return duplicates == 0 && broken == 0 && stored == job.tickets + during.made &&
+           during.failed == 0 && alone.failed == 0;
+}
+
 int runBench(const Options& o)
 {
     QTemporaryDir temporary;
@@ -575,6 +908,8 @@ int runBench(const Options& o)
     int rowByRowRows = o.rowByRowRows;
     for (int n : o.rows)
         rowByRowRows = std::min(rowByRowRows, std::max(n, 1));
+    const int largest = *std::max_element(o.rows.begin(), o.rows.end());
+    bool posKept = true;
 
     // Workbooks: one per size and format, and the row-by-row baseline's first rows.
     std::map<std::pair<QString, int>, QString> workbooks;
@@ -660,12 +995,24 @@ int runBench(const Options& o)
                 std::printf("%-8s %-5s %7d  bulk: longest transaction open %lld ms\n",
                             qPrintable(engineName(engine)), qPrintable(format), n,
                             static_cast<long long>(bulk->holdMs));
+                // Smoke: a handful of sales close together, so that they fall inside its short run.
+                if (n == largest) {
+                    const QString jobName = prefix + QString::number(++targetCount);
+                    const QString aloneName = prefix + QString::number(++targetCount);
+                    if (!runPosTrial(engine, format, n, workbooks[{format, n}], dir, jobName,
+                                     aloneName, bulk->tickets, rowByRowRate, limitRate,
+                                     o.smoke ? 1 : 5, o.smoke ? 20 : 0))
+                        posKept = false;
+                }
             }
         }
     }
     if (!same)
         std::printf("FAILED: the runs left different rows\n");
-    return same ? 0 : 1;
+    if (!posKept)
+        std::printf(
+            "FAILED: a POS sale failed, or a number or ticket was not stored exactly once\n");
+    return same && posKept ? 0 : 1;
 }
 
 std::vector<int> numbers(const QString& text)
