@@ -76,7 +76,7 @@ void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
                                        "por sus claves")
                             .arg(fixed.join(QStringLiteral(", "))));
     const StoreLimits store{limits_.tickets, limits_.serverLoader, limits_.maxTickets,
-                            journalFolder_};
+                            limits_.maxHoldMs, journalFolder_};
     if (source_.open) {
         // Only connections to the walk's own database write.
         ConnectionSource same = source_;
@@ -88,8 +88,7 @@ void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
             }
             return second;
         };
-        pipeline_ =
-            CommitPipeline::threaded(same, store, beforeCommit_, connection.engine().writers());
+        pipeline_ = CommitPipeline::threaded(same, store, beforeCommit_);
     }
     // Without a second connection (a server that takes no more, say) the batches go on cnBase.
     if (!pipeline_)
@@ -152,14 +151,8 @@ void BulkSink::handOver()
         return;
     std::vector<Ticket> batch;
     // The first batches are small, so that the first commits come soon; later ones are larger,
-    // so that fewer statements and commits are paid for. A batch keeps the POS's sales waiting
-    // while it holds the tables: one that held them too long halves the next.
-    if (pipeline_->lastTransactionMs() > limits_.maxHoldMs)
-        batchTickets_ = std::max(limits_.tickets / 4, batchTickets_ / 2);
-    else
-        batchTickets_ = std::min(batchTickets_ * 2, limits_.maxTickets);
-    batchTickets_ = std::max(batchTickets_, 1);
-    pipeline_->setMaxTickets(batchTickets_);
+    // so that the walk hands over less often. The pipeline cuts them to its time budget.
+    batchTickets_ = std::min(batchTickets_ * 2, limits_.maxTickets);
     batch.reserve(std::size_t(batchTickets_));
     batch.swap(queue_);
     pipeline_->submit(std::move(batch));

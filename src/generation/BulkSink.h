@@ -20,10 +20,10 @@ namespace generation {
 struct BatchLimits {
     int tickets = 1000;    // the first batch is committed when it holds this many tickets,
     int maxDelayMs = 500;  // or when its first ticket has waited this long;
-    int maxTickets = 8000; // each batch may hold twice the one before, up to this many,
+    int maxTickets = 8000; // each batch may hold twice the one before, up to this many.
     // MySQL: the server's own loader (LOAD DATA LOCAL INFILE) where the server takes it.
     bool serverLoader = true;
-    // ... while the one before kept the tables less than this long: the POS waits behind it.
+    // About how long one transaction may keep the tables: the POS's sales wait behind it.
     int maxHoldMs = 50;
 };
 

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -144,18 +145,11 @@ public:
         return longestMs_;
     }
 
-    qint64 lastMs()
-    {
-        const std::lock_guard lock(mutex_);
-        return lastMs_;
-    }
-
 protected:
     // With the mutex held, in the batches' order.
     void record(BatchOutcome& outcome, qint64 heldMs)
     {
         longestMs_ = std::max(longestMs_, heldMs);
-        lastMs_ = heldMs;
         if (failure_ || outcome.dropped)
             return;
         std::move(outcome.committed.begin(), outcome.committed.end(),
@@ -173,59 +167,112 @@ private:
     std::vector<Ticket> taken_;
     bool failureTaken_ = false;
     qint64 longestMs_ = 0;
-    qint64 lastMs_ = 0;
+};
+
+// How many tickets one transaction may hold so that it keeps the tables no longer than the
+// budget, learned from the transactions so far, and the pause after a commit that lets a sale
+// that waited for the tables in before the next batch takes them again.
+class Pacer {
+public:
+    Pacer(const StoreLimits& limits, const krvt5::Engine& engine)
+        : first_(std::max(1, limits.statementRows)), most_(std::max(1, limits.maxTickets)),
+          budgetMs_(std::max(1, limits.maxHoldMs)), engine_(engine)
+    {}
+
+    std::size_t tickets() const
+    {
+        if (msPerTicket_ <= 0)
+            return std::size_t(std::min(first_, most_));
+        const double fits = double(budgetMs_) / msPerTicket_;
+        return std::size_t(std::clamp(fits, double(kFewest), double(most_)));
+    }
+
+    void record(std::size_t tickets, qint64 heldMs)
+    {
+        if (tickets == 0)
+            return;
+        const double perTicket = double(std::max<qint64>(heldMs, 1)) / double(tickets);
+        // Quick to follow a slower database, slow to trust a faster one.
+        msPerTicket_ = msPerTicket_ <= 0 || perTicket > msPerTicket_
+                           ? perTicket
+                           : 0.7 * msPerTicket_ + 0.3 * perTicket;
+    }
+
+    void pause(qint64 heldMs) const
+    {
+        if (const int ms = engine_.pauseAfterBatchMs(int(heldMs)); ms > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+
+private:
+    static constexpr int kFewest = 50;
+    const int first_;
+    const int most_;
+    const int budgetMs_;
+    const krvt5::Engine& engine_;
+    double msPerTicket_ = 0;
 };
 
 class InlinePipeline : public CommitPipeline, private Results {
 public:
     InlinePipeline(krvt5::Connection& connection, const StoreLimits& limits, CommitCheck check)
-        : connection_(connection), store_(connection, limits.statementRows, limits.serverLoader),
-          check_(std::move(check))
+        : connection_(connection),
+          store_(connection, limits.statementRows, limits.serverLoader, limits.journalFolder),
+          check_(std::move(check)), pacer_(limits, connection.engine())
     {}
 
     void submit(std::vector<Ticket> batch) override
     {
-        QElapsedTimer held;
-        held.start();
-        BatchOutcome outcome = storeBatch(
-            connection_, store_, batch, [] { return true; }, check_);
-        const std::lock_guard lock(mutex_);
-        record(outcome, held.elapsed());
+        std::span<const Ticket> rest(batch);
+        while (!rest.empty()) {
+            const std::size_t size = std::min(rest.size(), pacer_.tickets());
+            QElapsedTimer held;
+            held.start();
+            BatchOutcome outcome = storeBatch(
+                connection_, store_, rest.first(size), [] { return true; }, check_);
+            const qint64 heldMs = held.elapsed();
+            pacer_.record(size, heldMs);
+            const bool stop = outcome.failed || outcome.dropped;
+            {
+                const std::lock_guard lock(mutex_);
+                record(outcome, heldMs);
+            }
+            if (stop)
+                return;
+            rest = rest.subspan(size);
+            pacer_.pause(heldMs);
+        }
     }
     void drain() override {}
-    void setMaxTickets(int) override {}
     std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
                                       std::optional<StoreFailure>& failure) override
     {
         return take(taken, failure);
     }
     qint64 longestTransactionMs() override { return longestMs(); }
-    qint64 lastTransactionMs() override { return lastMs(); }
 
 private:
     krvt5::Connection& connection_;
     TicketStore store_;
     CommitCheck check_;
+    Pacer pacer_;
 };
 
-// Each worker opens its connection itself: a QtSql connection serves only the thread that
-// opened it.
+// One writer: a batch holds the tables from its first write to its commit, so a second one
+// would only wait for them. It opens its connection itself: a QtSql connection serves only the
+// thread that opened it.
 class ThreadedPipeline : public CommitPipeline, private Results {
 public:
-    ThreadedPipeline(const ConnectionSource& source, const StoreLimits& limits, CommitCheck check,
-                     int workers)
+    ThreadedPipeline(const ConnectionSource& source, const StoreLimits& limits, CommitCheck check)
         : limits_(limits), source_(source), check_(std::move(check))
     {
-        int launched = 0;
-        for (; launched < workers; ++launched) {
-            try {
-                threads_.emplace_back([this] { start(); });
-            } catch (const std::system_error&) {
-                break; // fewer workers, or none: the caller writes on its own connection
-            }
+        try {
+            thread_ = std::jthread([this] { start(); });
+        } catch (const std::system_error&) {
+            return; // no writer: the caller writes on its own connection
         }
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return started_ == launched; });
+        changed_.wait(lock, [&] { return started_; });
     }
 
     ~ThreadedPipeline() override
@@ -236,13 +283,14 @@ public:
             waiting_.clear();
         }
         changed_.notify_all();
-        threads_.clear(); // joins
+        if (thread_.joinable())
+            thread_.join();
     }
 
     bool ready()
     {
         const std::lock_guard lock(mutex_);
-        return opened_ > 0;
+        return opened_;
     }
 
     void submit(std::vector<Ticket> batch) override
@@ -250,10 +298,10 @@ public:
         std::unique_lock lock(mutex_);
         // A few batches wait at most: the walk keeps close to the database.
         changed_.wait(lock, [this] {
-            return submitted_ - finished_ < std::uint64_t(opened_ + kWaiting) ||
-                   failure_.has_value();
+            return submitted_ - finished_ < std::uint64_t(1 + kWaiting) || failure_.has_value();
         });
-        waiting_.emplace_back(submitted_++, std::move(batch));
+        waiting_.push_back(std::move(batch));
+        ++submitted_;
         changed_.notify_all();
     }
 
@@ -263,19 +311,12 @@ public:
         changed_.wait(lock, [this] { return finished_ == submitted_; });
     }
 
-    void setMaxTickets(int tickets) override
-    {
-        const std::lock_guard lock(mutex_);
-        maxTickets_ = tickets;
-    }
-
     std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
                                       std::optional<StoreFailure>& failure) override
     {
         return take(taken, failure);
     }
     qint64 longestTransactionMs() override { return longestMs(); }
-    qint64 lastTransactionMs() override { return lastMs(); }
 
 private:
     void start()
@@ -292,14 +333,14 @@ private:
         }
         {
             const std::lock_guard lock(mutex_);
-            ++started_;
-            if (connection)
-                ++opened_;
+            started_ = true;
+            opened_ = connection != nullptr;
         }
         changed_.notify_all();
         if (!connection)
             return;
-        work(*connection, *store);
+        Pacer pacer(limits_, connection->engine());
+        work(*connection, *store, pacer);
         // The statements and the connection belong to this thread.
         store.reset();
         close(connection);
@@ -317,11 +358,10 @@ private:
         connection.reset();
     }
 
-    void work(krvt5::Connection& connection, TicketStore& store)
+    void work(krvt5::Connection& connection, TicketStore& store, Pacer& pacer)
     {
         for (;;) {
-            std::uint64_t sequence = 0;
-            std::uint64_t count = 0;
+            std::uint64_t count = 0; // batches this transaction ends
             std::vector<Ticket> batch;
             bool skip = false;
             {
@@ -329,18 +369,19 @@ private:
                 changed_.wait(lock, [this] { return stop_ || !waiting_.empty(); });
                 if (stop_)
                     return;
-                // When the database falls behind, the batches that wait go in one
-                // transaction, up to the largest batch.
-                sequence = waiting_.front().first;
-                batch = std::move(waiting_.front().second);
-                waiting_.pop_front();
-                for (count = 1;
-                     !waiting_.empty() &&
-                     batch.size() + waiting_.front().second.size() <= std::size_t(maxTickets_);
-                     ++count) {
-                    std::move(waiting_.front().second.begin(), waiting_.front().second.end(),
+                // As many tickets as fit the time budget: batches that wait go together, a
+                // batch too large for it goes in parts, in order.
+                const std::size_t limit = pacer.tickets();
+                while (!waiting_.empty() && batch.size() < limit) {
+                    std::vector<Ticket>& front = waiting_.front();
+                    const std::size_t take = std::min(limit - batch.size(), front.size());
+                    std::move(front.begin(), front.begin() + std::ptrdiff_t(take),
                               std::back_inserter(batch));
+                    front.erase(front.begin(), front.begin() + std::ptrdiff_t(take));
+                    if (!front.empty())
+                        break;
                     waiting_.pop_front();
+                    ++count;
                 }
                 skip = failure_.has_value();
             }
@@ -351,8 +392,7 @@ private:
             if (!skip) {
                 try {
                     outcome = storeBatch(
-                        connection, store, batch, [this, sequence] { return turnOf(sequence); },
-                        check_);
+                        connection, store, batch, [this] { return !stopped(); }, check_);
                 } catch (...) {
                     // Nothing may end the program from here: the batch fails as a whole.
                     undoAndRollBack(connection, store);
@@ -363,40 +403,42 @@ private:
                                QStringLiteral("error inesperado al guardar el lote")};
                 }
             }
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return stop_ || finished_ == sequence; });
-            if (stop_)
-                return;
-            record(outcome, held.elapsed());
-            finished_ += count;
+            const qint64 heldMs = held.elapsed();
+            pacer.record(batch.size(), heldMs);
+            {
+                const std::lock_guard lock(mutex_);
+                if (stop_)
+                    return;
+                record(outcome, heldMs);
+                finished_ += count;
+            }
             changed_.notify_all();
+            if (!skip && !outcome.failed)
+                pacer.pause(heldMs);
         }
     }
 
-    // Waits until every batch before this one is done; false when one of them failed.
-    bool turnOf(std::uint64_t sequence)
+    bool stopped()
     {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return stop_ || finished_ == sequence; });
-        return !stop_ && !failure_;
+        const std::lock_guard lock(mutex_);
+        return stop_;
     }
 
-    // The most batches that wait for a worker.
+    // The most batches that wait for the writer.
     static constexpr std::uint64_t kWaiting = 4;
 
     const StoreLimits limits_;
-    int maxTickets_ = limits_.maxTickets;
     ConnectionSource source_;
     CommitCheck check_;
     std::condition_variable changed_;
-    int started_ = 0;
-    int opened_ = 0;
-    std::deque<std::pair<std::uint64_t, std::vector<Ticket>>> waiting_;
+    bool started_ = false;
+    bool opened_ = false;
+    std::deque<std::vector<Ticket>> waiting_;
     std::uint64_t submitted_ = 0;
     std::uint64_t finished_ = 0;
     bool stop_ = false;
-    // Last: joined first, while everything the workers use is still there.
-    std::vector<std::jthread> threads_;
+    // Last: joined first, while everything the writer uses is still there.
+    std::jthread thread_;
 };
 
 } // namespace
@@ -409,9 +451,9 @@ CommitPipeline::inline_(krvt5::Connection& connection, const StoreLimits& limits
 
 std::unique_ptr<CommitPipeline> CommitPipeline::threaded(const ConnectionSource& source,
                                                          const StoreLimits& limits,
-                                                         CommitCheck check, int workers)
+                                                         CommitCheck check)
 {
-    auto pipeline = std::make_unique<ThreadedPipeline>(source, limits, std::move(check), workers);
+    auto pipeline = std::make_unique<ThreadedPipeline>(source, limits, std::move(check));
     if (!pipeline->ready())
         return nullptr;
     return pipeline;

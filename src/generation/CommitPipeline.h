@@ -22,7 +22,8 @@ struct ConnectionSource {
 struct StoreLimits {
     int statementRows = 1000;
     bool serverLoader = true;
-    int maxTickets = 8000; // the most tickets in one transaction
+    int maxTickets = 8000; // the most tickets in one transaction,
+    int maxHoldMs = 50;    // and about how long one may keep the tables from the POS
     QString journalFolder; // where batches on tables that cannot roll back keep their journal
 };
 
@@ -30,11 +31,11 @@ struct StoreLimits {
 // committed (the run lost its lock, say).
 using CommitCheck = std::function<void(krvt5::Connection& writer)>;
 
-// Stores batches of tickets, each in one transaction that keeps other writers out, passing over
-// the numbers taken since the run read its range, and commits them in the order they were
-// handed over; after a batch fails, no later one commits. The tickets of a failed batch before
-// its failing one are stored. Committed tickets and the failure are collected by the walk's
-// thread.
+// Stores batches of tickets in transactions that keep other writers out for about the time
+// budget each, passing over the numbers taken since the run read its range, and commits them in
+// the order they were handed over; after a batch fails, no later one commits. The tickets of a
+// failed batch before its failing one are stored. Committed tickets and the failure are collected
+// by the walk's thread.
 class CommitPipeline {
 public:
     virtual ~CommitPipeline() = default;
@@ -47,20 +48,16 @@ public:
     // numbers were taken meanwhile, and the failure once there is one.
     virtual std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
                                               std::optional<StoreFailure>& failure) = 0;
-    // The longest time a batch's transaction was open, and that of the last one, in ms.
+    // The longest time a batch's transaction was open, in milliseconds.
     virtual qint64 longestTransactionMs() = 0;
-    virtual qint64 lastTransactionMs() = 0;
-    // The most tickets that batches waiting together may join into one transaction.
-    virtual void setMaxTickets(int tickets) = 0;
 
     // On the given connection, at once, on the caller's thread.
     static std::unique_ptr<CommitPipeline> inline_(krvt5::Connection& connection,
                                                    const StoreLimits& limits, CommitCheck check);
-    // On `workers` threads, each with a connection of its own: one inserts the next batch while
-    // another's commit is on its way. Nothing when no connection could be opened.
+    // On a thread with a connection of its own, while the walk reads on. Nothing when no
+    // connection could be opened.
     static std::unique_ptr<CommitPipeline> threaded(const ConnectionSource& source,
-                                                    const StoreLimits& limits, CommitCheck check,
-                                                    int workers);
+                                                    const StoreLimits& limits, CommitCheck check);
 };
 
 } // namespace generation

@@ -1,6 +1,7 @@
 #include "krvt5/Engine.h"
 
 #include <QSqlError>
+#include <algorithm>
 
 namespace krvt5 {
 
@@ -10,9 +11,8 @@ class MySqlEngine : public Engine {
 public:
     QString driver() const override { return QStringLiteral("QMYSQL"); }
     bool isServer() const override { return true; }
-    // A batch holds the tables from its first write to its commit: a second writer would only
-    // wait for them (and, waiting for its turn to commit while holding them, block the first).
-    int writers() const override { return 1; }
+    // The server queues lock requests and grants them at UNLOCK: a moment is enough.
+    int pauseAfterBatchMs(int) const override { return 2; }
     // At most 65,535 markers in one statement, and text statements near 100 KB.
     int maxStatementRows() const override { return 1000; }
     // A prepared execute costs a reset and the execute: two round trips.
@@ -65,8 +65,9 @@ class SqliteEngine : public Engine {
 public:
     QString driver() const override { return QStringLiteral("QSQLITE"); }
     bool isServer() const override { return false; }
-    // One writer at a time holds the file.
-    int writers() const override { return 1; }
+    // A client waiting for the file polls it at growing intervals (up to 100 ms apart): the
+    // gap must be long enough for one of its tries to fall in it.
+    int pauseAfterBatchMs(int heldMs) const override { return std::clamp(heldMs / 2, 5, 25); }
     // Small multi-row statements compile and run fastest.
     int maxStatementRows() const override { return 64; }
     bool prefersLiteralInserts() const override { return false; }

@@ -18,8 +18,9 @@ public:
     // A server shared by other clients: a run keeps others off with a lock on the server and
     // checks that its connection still answers; a file engine locks a file beside the database.
     virtual bool isServer() const = 0;
-    // Connections that can write at the same time.
-    virtual int writers() const = 0;
+    // How long a writer leaves the tables free after a batch that held them `heldMs`, so that
+    // a sale that waited for them gets in before the next batch.
+    virtual int pauseAfterBatchMs(int heldMs) const = 0;
     // The most rows one INSERT may carry.
     virtual int maxStatementRows() const = 0;
     // Multi-row INSERTs with the values in their text: cheaper than prepared ones where a
