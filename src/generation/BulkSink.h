@@ -24,7 +24,7 @@ struct BatchLimits {
     // MySQL: the server's own loader (LOAD DATA LOCAL INFILE) where the server takes it.
     bool serverLoader = true;
     // About how long one transaction may keep the tables: the POS's sales wait behind it.
-    int maxHoldMs = 50;
+    int maxHoldMs = 60;
 };
 
 // Connections with the settings of `bases`, each through a component object of its own.
