@@ -17,12 +17,14 @@ ConnectionSource ConnectionsLike(const krvt5::BasesDD& bases)
 {
     ConnectionSource source;
     source.open = [cRuta = bases.cRuta, cPuerto = bases.cPuerto, cUsuario = bases.cUsuario,
-                   cPassword = bases.cPassword, database = bases.cMiBase] {
+                   cPassword = bases.cPassword, cCarpetaBase = bases.cCarpetaBase,
+                   database = bases.cMiBase] {
         krvt5::BasesDD bases;
         bases.cRuta = cRuta;
         bases.cPuerto = cPuerto;
         bases.cUsuario = cUsuario;
         bases.cPassword = cPassword;
+        bases.cCarpetaBase = cCarpetaBase;
         krvt5::ConnectionRef second;
         if (!bases.AbrirBdD(second, database))
             throw support::Failure(bases.UltimoError());

@@ -50,7 +50,8 @@ bool BasesDD::AbrirBdD(ConnectionRef& cn, const QString& database)
         const QString route = cRuta.trimmed();
         if (route.startsWith(sqlitePrefix, Qt::CaseInsensitive)) {
             const QString folder = route.mid(sqlitePrefix.size());
-            const QDir base(QCoreApplication::applicationDirPath());
+            const QDir base(cCarpetaBase.isEmpty() ? QCoreApplication::applicationDirPath()
+                                                   : cCarpetaBase);
             const QString file = QDir::cleanPath(
                 base.absoluteFilePath(folder.isEmpty() ? QStringLiteral(".") : folder) + u'/' +
                 database + QStringLiteral(".db"));

@@ -9,7 +9,7 @@ namespace krvt5 {
 
 // Database access. cRuta selects the engine: a host name or address is MySQL/MariaDB at that
 // host; "sqlite:" followed by a folder is the SQLite file <folder>/<cMiBase>.db (a relative
-// folder is taken from the program's folder).
+// folder is taken from cCarpetaBase).
 class BasesDD : public Object {
 public:
     QString className() const override { return QStringLiteral("krvt5.BasesDD"); }
@@ -20,6 +20,9 @@ public:
     QString cUsuario;
     QString cPassword;
     QString cMiBase;
+    // Where a relative "sqlite:" folder starts: the data folder, set at start-up. Empty means
+    // the program's folder, so a copy run from a folder of its own finds its database beside it.
+    QString cCarpetaBase;
 
     // Opens the database into cn. False when it cannot; the reason is kept in UltimoError().
     virtual bool AbrirBdD(ConnectionRef& cn, const QString& database);

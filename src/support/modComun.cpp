@@ -71,12 +71,12 @@ void CrearObjetos()
     oUtilerias = CrearObjeto<krvt5::Utilerias>(QStringLiteral("krvt5.Utilerias"));
 }
 
-bool InicializarComun(QString& cArchivoIni, const QString& programFolder, Surface& surface)
+bool InicializarComun(QString& cArchivoIni, const QString& dataFolder, Surface& surface)
 {
     CrearObjetos();
-    makeCurrent(programFolder);
+    makeCurrent(dataFolder);
 
-    const QString ruta = LeerClave(kConexion, kRutaVantrel, programFolder, cArchivoIni);
+    const QString ruta = LeerClave(kConexion, kRutaVantrel, dataFolder, cArchivoIni);
     if (oRegistro->BuscarRegistroVTW(ruta).isEmpty()) {
         Message message;
         message.title = QStringLiteral("Atención");
@@ -100,6 +100,8 @@ bool InicializarComun(QString& cArchivoIni, const QString& programFolder, Surfac
     oBases->cUsuario = oUtilerias->DesEncripta(oRegistro->DatosVTW(QStringLiteral("MySQLUsuario")));
     oBases->cPuerto = oRegistro->DatosVTW(QStringLiteral("MySQLPuerto"));
     oBases->cRuta = oRegistro->DatosVTW(QStringLiteral("MySQLServer"));
+    // An installed program's folder is root's: a database named relative lives with the data.
+    oBases->cCarpetaBase = dataFolder;
     return true;
 }
 

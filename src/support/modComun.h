@@ -26,11 +26,12 @@ extern std::unique_ptr<krvt5::Utilerias> oUtilerias;
 // Creates the eight objects in their fixed order.
 void CrearObjetos();
 
-// Start-up of the module: creates the objects, makes the program's folder current, validates
-// the POS installation named in the settings file and fills the connection properties of
-// oBases from the POS registry data, seeding missing values. False after the wrong-path
-// message.
-bool InicializarComun(QString& cArchivoIni, const QString& programFolder, Surface& surface);
+// Start-up of the module: creates the objects, makes the data folder current (the program's
+// folder when run from a folder of its own), validates the POS installation named in the
+// settings file and fills the connection properties of oBases from the POS registry data,
+// seeding missing values; a relative "sqlite:" folder is then taken from the data folder. False
+// after the wrong-path message.
+bool InicializarComun(QString& cArchivoIni, const QString& dataFolder, Surface& surface);
 
 // Releases the objects in their creation order.
 void TerminarComun();

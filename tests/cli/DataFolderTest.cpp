@@ -4,6 +4,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <gtest/gtest.h>
 
 using namespace testsupport;
@@ -44,9 +47,65 @@ protected:
         ASSERT_TRUE(QFile::remove(place->settingsFile()));
     }
 
+    // A copy of the test database in <folder>/bases, named by the POS registry data as the
+    // relative folder "sqlite:bases". Returns the copy's path.
+    QString useRelativeCopyIn(const QString& folder)
+    {
+        const QString name = db->name() + QStringLiteral(".db");
+        const QString copy = folder + QStringLiteral("/bases/") + name;
+        EXPECT_TRUE(QDir().mkpath(folder + QStringLiteral("/bases")));
+        EXPECT_TRUE(QFile::copy(db->server().mid(7) + u'/' + name, copy));
+        const QString vtw = place->posFolder() + QStringLiteral("/vtw.ini");
+        QString text = QString::fromUtf8(readFile(vtw));
+        text.replace(QRegularExpression(QStringLiteral("MySQLServer=[^\r\n]*")),
+                     QStringLiteral("MySQLServer=sqlite:bases"));
+        writeFile(vtw, text.toUtf8());
+        return copy;
+    }
+
+    static int ticketsIn(const QString& file)
+    {
+        int count = -1;
+        {
+            QSqlDatabase copy =
+                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copia"));
+            copy.setDatabaseName(file);
+            if (copy.open()) {
+                QSqlQuery query(copy);
+                if (query.exec(QStringLiteral("SELECT COUNT(*) FROM tickets")) && query.next())
+                    count = query.value(0).toInt();
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("copia"));
+        return count;
+    }
+
     std::unique_ptr<TestDatabase> db;
     std::unique_ptr<Installation> place;
 };
+
+// The program folder of an installed program is root's: a database named by a relative folder
+// lives under the data folder.
+TEST_F(DataFolderTest, ARelativeSqliteFolderIsTakenFromTheDataFolder)
+{
+    install();
+    const QString copy = useRelativeCopyIn(QDir::cleanPath(dataFolder()));
+    const ProgramRun run = runProgram(place->executable(), {QStringLiteral("--proceder")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(ticketsIn(copy), 1);
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT Venta FROM tickets")).size(), 0u);
+    EXPECT_FALSE(QFile::exists(place->programFolder() + QStringLiteral("/bases")));
+}
+
+// A program in a folder of its own keeps finding its database beside itself.
+TEST_F(DataFolderTest, ARelativeSqliteFolderOfAProgramInItsOwnFolderIsBesideIt)
+{
+    const QString copy = useRelativeCopyIn(place->programFolder());
+    const ProgramRun run = runProgram(place->executable(), {QStringLiteral("--proceder")});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(ticketsIn(copy), 1);
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT Venta FROM tickets")).size(), 0u);
+}
 
 TEST_F(DataFolderTest, AnInstalledProgramKeepsItsDataInTheDataFolder)
 {

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
@@ -447,7 +448,8 @@ TEST_P(BasesDDTest, PreparesEachStatementOnce)
 INSTANTIATE_TEST_SUITE_P(Engines, BasesDDTest, testing::ValuesIn(testsupport::engines()),
                          testsupport::engineName);
 
-// A relative folder after "sqlite:" is taken from the program's folder, not the current one.
+// Without a base folder, a relative folder after "sqlite:" is taken from the program's folder,
+// not the current one.
 TEST(BasesDDSqliteTest, RelativeFolderIsTheProgramsFolder)
 {
     TestDatabase db(Engine::SQLite);
@@ -462,6 +464,32 @@ TEST(BasesDDSqliteTest, RelativeFolderIsTheProgramsFolder)
     ASSERT_TRUE(bases.AbrirBdD(cn, db.name())) << bases.UltimoError().toStdString();
     EXPECT_EQ(cn->engine().driver().toStdString(), "QSQLITE");
     EXPECT_EQ(cn->describe().toStdString(), ("archivo " + beside.filePath(file)).toStdString());
+}
+
+// With a base folder (the data folder of an installed program), a relative folder after
+// "sqlite:" is taken from it; an absolute one stays as written.
+TEST(BasesDDSqliteTest, RelativeFolderIsTakenFromTheBaseFolder)
+{
+    TestDatabase db(Engine::SQLite);
+    QTemporaryDir data;
+    ASSERT_TRUE(data.isValid());
+    ASSERT_TRUE(QDir(data.path()).mkdir(QStringLiteral("bases")));
+    const QString file = db.name() + QStringLiteral(".db");
+    const QString copy = data.filePath(QStringLiteral("bases/") + file);
+    ASSERT_TRUE(QFile::copy(db.server().mid(7) + u'/' + file, copy));
+    BasesDD bases;
+    db.configure(bases);
+    bases.cCarpetaBase = data.path();
+    bases.cRuta = QStringLiteral("sqlite:bases");
+    ConnectionRef cn;
+    ASSERT_TRUE(bases.AbrirBdD(cn, db.name())) << bases.UltimoError().toStdString();
+    EXPECT_EQ(cn->describe().toStdString(), ("archivo " + copy).toStdString());
+    bases.CierraBdD(cn);
+
+    db.configure(bases); // absolute: the base folder plays no part
+    ASSERT_TRUE(bases.AbrirBdD(cn, db.name())) << bases.UltimoError().toStdString();
+    EXPECT_EQ(cn->describe().toStdString(),
+              ("archivo " + db.server().mid(7) + u'/' + file).toStdString());
 }
 
 } // namespace

@@ -57,6 +57,7 @@ TEST_F(InicializarComunTest, AFolderWithoutPosDataGetsTheWrongPathMessage)
                                     QStringLiteral("Ruta de Vantrel Premium"), ini),
               dir.path());
     EXPECT_TRUE(support::oBases->cRuta.isEmpty());
+    EXPECT_TRUE(support::oBases->cCarpetaBase.isEmpty());
     EXPECT_FALSE(support::oBases->cPuerto.isValid());
     EXPECT_EQ(QDir::currentPath(), QDir(dir.path()).canonicalPath());
 }
@@ -126,6 +127,16 @@ TEST_F(InicializarComunTest, PresentValuesAreLeftAloneAndUnscrambled)
     EXPECT_EQ(support::oBases->cPassword, QStringLiteral("contraseña"));
     EXPECT_EQ(support::oBases->cPuerto.toString(), QStringLiteral("3310"));
     EXPECT_EQ(support::oBases->cRuta, QStringLiteral("10.0.0.5"));
+}
+
+// A relative "sqlite:" folder starts at the folder the program was started with (the data
+// folder), not at the executable's folder.
+TEST_F(InicializarComunTest, ARelativeSqliteFolderStartsAtTheDataFolder)
+{
+    pointAtPos();
+    writeFile(vtw, "[VTW]\nMySQLServer=sqlite:bases\n");
+    ASSERT_TRUE(start());
+    EXPECT_EQ(support::oBases->cCarpetaBase, dir.path());
 }
 
 TEST(CrearObjeto, CreatesByClassNameAndRejectsUnknownOrMismatchedNames)
