@@ -1,5 +1,6 @@
 #include "generation/Simulacion.h"
 
+#include "generation/ColumnLimits.h"
 #include "generation/ExistingTickets.h"
 #include "generation/SaleRows.h"
 #include "generation/ScanParts.h"
@@ -115,6 +116,8 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
     const std::unordered_set<std::int32_t> existing = ExistingTickets(
         *state.cnBase, state.nTicket, LastPossibleTicket(state.nTicket, sheet.lastRow()));
 
+    const ColumnLimits limits = ReadColumnLimits(*state.cnBase);
+
     surface.setVisible(Label::Label1, true);
     Progress progress(surface, state.cArchivo);
     Walk walk(result);
@@ -133,8 +136,15 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
                 ++figures.existed;
                 result.existing.push_back(row->venta);
             } else {
-                if (!row->failure)
+                if (!row->failure) {
                     walk.checkSale(*row);
+                    // What the POS's columns cannot hold stops the run at this row.
+                    if (const auto problem =
+                            limits.descripProblem(DescripcionDetalle(row->descrip)))
+                        walk.problem(row->row, *problem, true);
+                    if (const auto problem = limits.amountProblem(row->amount))
+                        walk.problem(row->row, *problem, true);
+                }
                 ++figures.written;
                 figures.amountWritten += row->amount;
             }

@@ -1,6 +1,7 @@
 #include "generation/TicketStore.h"
 
 #include "generation/BatchJournal.h"
+#include "generation/ColumnLimits.h"
 #include "generation/ExistingTickets.h"
 #include "krvt5/LocalInfile.h"
 #include "krvt5/SqlError.h"
@@ -43,15 +44,6 @@ std::vector<std::pair<std::size_t, int>> chunks(std::size_t size, int statementR
 // The loader's files are named after the process that writes them ("...-<pid>-XXXXXX"), so that
 // those of a process that was killed (SIGKILL, Ctrl+C, a closed terminal) can be told apart.
 constexpr QLatin1String kLoadFilePrefix("generar-tickets-carga-");
-
-std::vector<QString> amountsOf(std::span<const Ticket> tickets)
-{
-    std::vector<QString> amounts;
-    amounts.reserve(tickets.size());
-    for (const Ticket& ticket : tickets)
-        amounts.push_back(DecimalText(ticket.importe));
-    return amounts;
-}
 
 } // namespace
 
@@ -106,6 +98,7 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                    .arg(kTickets.name, connection_.describe(),
                                         krvt5::SqlErrorText(readBack_.lastError())));
     nonTransactional_ = NonTransactionalTables(connection_);
+    scale_ = ReadColumnLimits(connection_).commonScale();
     if (!nonTransactional_.isEmpty())
         journal_ = BatchJournal::pathFor(journalFolder, connection_.describe());
 }
@@ -140,6 +133,13 @@ QStringList NonTransactionalTables(krvt5::Connection& connection)
         tables.append(
             QStringLiteral("%1 (%2)").arg(found.value(0).toString(), found.value(1).toString()));
     return tables;
+}
+
+// Rounded as the server would round it, so that the loader stores it without a note.
+QString TicketStore::amountText(double amount) const
+{
+    const QString text = DecimalText(amount);
+    return scale_ ? RoundDecimalText(text, *scale_) : text;
 }
 
 void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
@@ -254,7 +254,10 @@ void TicketStore::insertBatch(std::span<const Ticket> batch)
 {
     if (batch.empty())
         return;
-    const std::vector<QString> amounts = amountsOf(batch);
+    std::vector<QString> amounts;
+    amounts.reserve(batch.size());
+    for (const Ticket& ticket : batch)
+        amounts.push_back(amountText(ticket.importe));
     const qlonglong firstKey = insertRows(header_, batch, amounts, {});
     std::vector<qlonglong> keys;
     readKeys(batch, firstKey, keys);
@@ -502,7 +505,7 @@ void TicketStore::bind(QSqlQuery& query, const Target& target, int row, const Ro
 
 void TicketStore::insertOne(const Ticket& ticket)
 {
-    const QString amount = DecimalText(ticket.importe);
+    const QString amount = amountText(ticket.importe);
     const QString& hora = clock_.now();
     QSqlQuery& header = prepared(header_, 1);
     bind(header, header_, 0, {ticket, hora, amount, 0});

@@ -93,6 +93,7 @@ private:
     };
 
     Target resolve(const PosTable& table);
+    QString amountText(double amount) const;
     // "INSERT INTO table (columns) VALUES ".
     QString insertInto(const Target& target) const;
     [[noreturn]] void failed(const Target& target, const QSqlQuery& query) const;
@@ -126,8 +127,9 @@ private:
     QStringList nonTransactional_;
     QString quotedKey_;
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
-    QString journal_; // the journal file, on tables that cannot roll back
-    QSqlField text_;  // for the driver's escaping
+    QString journal_;          // the journal file, on tables that cannot roll back
+    std::optional<int> scale_; // of every amount column, where they share one
+    QSqlField text_;           // for the driver's escaping
     std::unique_ptr<QTemporaryFile> loadFile_;
     // Answers the server's request for loadFile_ and refuses any other; destroyed first.
     std::unique_ptr<krvt5::LocalInfile> fileRequests_;

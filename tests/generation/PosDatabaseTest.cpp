@@ -1,7 +1,9 @@
 #include "generation/BatchJournal.h"
 #include "generation/BulkSink.h"
+#include "generation/ColumnLimits.h"
 #include "generation/RowByRowSink.h"
 #include "generation/ScanFixture.h"
+#include "generation/Simulacion.h"
 
 #include <QDir>
 #include <QSqlQuery>
@@ -249,6 +251,34 @@ TEST_P(PosDatabaseTest, AValueItsColumnCannotHoldStopsTheRunAtItsRow)
     }
 }
 
+// The dry run reads what the columns can hold and names every row that would stop the run.
+TEST_P(PosDatabaseTest, TheDryRunNamesEveryRowItsColumnsCannotHold)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite keeps any value whole";
+    db->exec(QStringLiteral(
+        "ALTER TABLE ticketsdetalle MODIFY Descrip VARCHAR(40) CHARACTER SET latin1 NOT NULL"));
+    db->exec(QStringLiteral("ALTER TABLE tickets MODIFY Efectivo DECIMAL(6,2) NOT NULL"));
+    std::vector<QStringList> rows = sales(8);
+    rows[2][7] = QString(45, u'y');          // row 3: too long
+    rows[4][7] = QStringLiteral("Té 緑茶");  // row 5: not latin1
+    rows[6][4] = QStringLiteral("10000.00"); // row 7: above DECIMAL(6,2)
+    rows[7][4] = QStringLiteral("9999.994"); // row 8: rounds to 9999.99, fits
+    writeFile(state.cArchivo, csv(rows));
+    state.nTicket = 100;
+    const generation::Simulacion result = generation::Simular(state, surface);
+    QStringList blocked;
+    for (const auto& problem : result.problems) {
+        if (problem.blocksRun)
+            blocked << QStringLiteral("%1: %2").arg(problem.row).arg(problem.text);
+    }
+    ASSERT_EQ(blocked.size(), 3) << blocked.join(u'\n').toStdString();
+    EXPECT_TRUE(blocked[0].startsWith(QStringLiteral("3: la descripción tiene 45 caracteres")));
+    EXPECT_TRUE(blocked[1].startsWith(QStringLiteral("5: la descripción tiene un carácter")));
+    EXPECT_TRUE(blocked[2].startsWith(QStringLiteral("7: el importe 10000 no cabe")));
+    EXPECT_TRUE(tickets().isEmpty());
+}
+
 // The program's sessions are strict even where the server's default is not.
 TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
 {
@@ -262,5 +292,22 @@ TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PosDatabaseTest, testing::ValuesIn(engines()), engineName);
+
+TEST(RoundDecimalText, RoundsHalvesAwayFromZeroAsTheServerStoresThem)
+{
+    struct Case {
+        const char* text;
+        int scale;
+        const char* rounded;
+    };
+    for (const Case& c :
+         {Case{"12.345", 2, "12.35"}, Case{"12.344", 2, "12.34"}, Case{"-0.005", 2, "-0.01"},
+          Case{"-0.004", 2, "0.00"}, Case{"9.995", 2, "10.00"}, Case{"0.5", 0, "1"},
+          Case{"12", 2, "12"}, Case{"131072.01", 2, "131072.01"}, Case{"0.125", 1, "0.1"}}) {
+        EXPECT_EQ(generation::RoundDecimalText(QString::fromLatin1(c.text), c.scale),
+                  QString::fromLatin1(c.rounded))
+            << c.text << " to " << c.scale;
+    }
+}
 
 } // namespace

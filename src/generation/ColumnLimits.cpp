@@ -1,0 +1,148 @@
+#include "generation/ColumnLimits.h"
+
+#include "generation/TicketColumns.h"
+#include "krvt5/SqlError.h"
+#include "plaintext/Windows1252.h"
+#include "support/Failure.h"
+
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace generation {
+
+namespace {
+
+// The first character the character set cannot hold.
+std::optional<QString> unheld(const QString& text, const QString& charset)
+{
+    for (qsizetype i = 0; i < text.size();) {
+        const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size();
+        const QString one = text.mid(i, pair ? 2 : 1);
+        const char32_t code =
+            pair ? QChar::surrogateToUcs4(text.at(i), text.at(i + 1)) : text.at(i).unicode();
+        bool held = true;
+        if (charset == QLatin1String("latin1"))
+            held = plaintext::encodeWindows1252(one).has_value();
+        else if (charset == QLatin1String("ascii"))
+            held = code < 0x80;
+        else if (charset == QLatin1String("utf8mb3") || charset == QLatin1String("utf8") ||
+                 charset == QLatin1String("ucs2"))
+            held = code <= 0xFFFF;
+        if (!held)
+            return one;
+        i += pair ? 2 : 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<QString> ColumnLimits::descripProblem(const QString& text) const
+{
+    if (!descrip)
+        return std::nullopt;
+    const qsizetype length = text.toUcs4().size();
+    if (descrip->length > 0 && length > descrip->length)
+        return QStringLiteral("la descripción tiene %1 caracteres y la columna Descrip admite %2")
+            .arg(length)
+            .arg(descrip->length);
+    if (const std::optional<QString> c = unheld(text, descrip->charset))
+        return QStringLiteral("la descripción tiene un carácter (\"%1\") que la columna Descrip "
+                              "(%2) no admite")
+            .arg(*c, descrip->charset);
+    return std::nullopt;
+}
+
+std::optional<QString> ColumnLimits::amountProblem(double amount) const
+{
+    for (const Decimal& column : amounts) {
+        const QString rounded = RoundDecimalText(DecimalText(amount), column.scale);
+        const qsizetype point = rounded.indexOf(u'.');
+        QString whole = point < 0 ? rounded : rounded.left(point);
+        whole.remove(u'-');
+        const qsizetype digits = whole == QLatin1String("0") ? 0 : whole.size();
+        if (digits > column.precision - column.scale)
+            return QStringLiteral("el importe %1 no cabe en la columna %2 (DECIMAL(%3,%4))")
+                .arg(DecimalText(amount), column.column)
+                .arg(column.precision)
+                .arg(column.scale);
+    }
+    return std::nullopt;
+}
+
+std::optional<int> ColumnLimits::commonScale() const
+{
+    if (amounts.empty())
+        return std::nullopt;
+    for (const Decimal& column : amounts) {
+        if (column.scale != amounts.front().scale)
+            return std::nullopt;
+    }
+    return amounts.front().scale;
+}
+
+ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
+{
+    ColumnLimits limits;
+    if (!connection.engine().isServer())
+        return limits;
+    QSqlQuery query(connection.database());
+    if (!query.exec(QStringLiteral(
+            "SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, "
+            "CHARACTER_SET_NAME, NUMERIC_PRECISION, NUMERIC_SCALE FROM information_schema.COLUMNS "
+            "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN ('tickets', 'ticketsdetalle')")))
+        throw support::Failure(
+            QStringLiteral("No se pudieron leer las columnas de la base de datos "
+                           "(%1): %2")
+                .arg(connection.describe(), krvt5::SqlErrorText(query.lastError())));
+    while (query.next()) {
+        const QString table = query.value(0).toString();
+        const QString column = query.value(1).toString();
+        const bool header = table.compare(kTickets.name, Qt::CaseInsensitive) == 0;
+        for (const Column& known : header ? kTickets.columns : kTicketsDetalle.columns) {
+            if (column.compare(known.name, Qt::CaseInsensitive) != 0)
+                continue;
+            if (known.source == Source::Descrip)
+                limits.descrip =
+                    ColumnLimits::Text{query.value(3).toInt(), query.value(4).toString()};
+            else if (known.source == Source::Amount &&
+                     query.value(2).toString().compare(QLatin1String("decimal"),
+                                                       Qt::CaseInsensitive) == 0)
+                limits.amounts.push_back({column, query.value(5).toInt(), query.value(6).toInt()});
+        }
+    }
+    return limits;
+}
+
+QString RoundDecimalText(const QString& text, int scale)
+{
+    const qsizetype point = text.indexOf(u'.');
+    if (point < 0 || text.size() - point - 1 <= scale)
+        return text;
+    const bool negative = text.startsWith(u'-');
+    QString digits = text.mid(negative ? 1 : 0);
+    const qsizetype at = digits.indexOf(u'.');
+    const bool up = digits.at(at + 1 + scale) >= u'5';
+    digits.truncate(scale == 0 ? at : at + 1 + scale);
+    if (up) {
+        qsizetype i = digits.size() - 1;
+        for (; i >= 0; --i) {
+            if (digits.at(i) == u'.')
+                continue;
+            if (digits.at(i) == u'9') {
+                digits[i] = u'0';
+                continue;
+            }
+            digits[i] = QChar(digits.at(i).unicode() + 1);
+            break;
+        }
+        if (i < 0)
+            digits.prepend(u'1');
+    }
+    bool zero = true;
+    for (const QChar c : digits)
+        zero = zero && (c == u'0' || c == u'.');
+    return (negative && !zero ? QStringLiteral("-") : QString()) + digits;
+}
+
+} // namespace generation
