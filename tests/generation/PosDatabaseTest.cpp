@@ -251,6 +251,22 @@ TEST_P(PosDatabaseTest, AValueItsColumnCannotHoldStopsTheRunAtItsRow)
     }
 }
 
+// Old databases may have no index on Venta: the same tickets, only slower to find.
+TEST_P(PosDatabaseTest, TablesWithoutAnIndexOnVentaGetTheSameTickets)
+{
+    db->exec(db->engine() == Engine::MariaDB
+                 ? QStringLiteral("ALTER TABLE tickets DROP INDEX idx_tickets_venta")
+                 : QStringLiteral("DROP INDEX idx_tickets_venta"));
+    std::vector<QStringList> rows = sales(20);
+    rows[2][1] = QStringLiteral("0"); // row 3 is told at once
+    PosAtRow pos(*db, 3, {105});
+    const generation::Figures figures = runBulk(rows, &pos);
+    EXPECT_EQ(figures.written, 18);
+    EXPECT_EQ(figures.existed, 1);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(tickets().size(), 19);
+}
+
 // The dry run reads what the columns can hold and names every row that would stop the run.
 TEST_P(PosDatabaseTest, TheDryRunNamesEveryRowItsColumnsCannotHold)
 {

@@ -168,6 +168,30 @@ TEST_P(RunLockTest, ALockFileThatCannotBeWrittenStillLocksAndANewOneIsTheGroups)
     umask(previous);
 }
 
+// Once the connection that holds the lock is gone, another run may take it: from then on no
+// writer of this run may commit.
+TEST_P(RunLockTest, ALostLockRefusesEveryLaterCommit)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "a file lock lasts as long as the process";
+    krvt5::ConnectionRef holder = openAnother();
+    QSqlQuery id(holder->database());
+    ASSERT_TRUE(id.exec(QStringLiteral("SELECT CONNECTION_ID()")) && id.next());
+    const RunLock lock(holder, db->name());
+    const auto check = lock.commitCheck();
+    ASSERT_TRUE(check);
+    krvt5::Connection& writer = *state.cnBase;
+    EXPECT_NO_THROW(check(writer));
+
+    db->exec(QStringLiteral("KILL ") + id.value(0).toString());
+    EXPECT_THROW(check(writer), support::Failure);
+    // Taken by a second run meanwhile: still not this run's.
+    krvt5::ConnectionRef second = openAnother();
+    const RunLock other(second, db->name());
+    EXPECT_THROW(check(writer), support::Failure);
+    support::oBases->CierraBdD(second);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, RunLockTest, testing::ValuesIn(engines()), engineName);
 
 } // namespace
