@@ -3,8 +3,11 @@
 #include "generation/TicketColumns.h"
 #include "support/Failure.h"
 
+#include <QSqlDriver>
+#include <QSqlQuery>
 #include <QTime>
 #include <limits>
+#include <optional>
 
 namespace generation {
 
@@ -46,16 +49,21 @@ void RowByRowSink::write(const Ticket& ticket)
     const QString amount = DecimalText(ticket.importe);
     if (oneTransaction_)
         state_.cnBase->BeginTrans();
+    std::optional<std::int32_t> stored;
     try {
         // The recordset of the existence query, on tickets, takes the header.
         fill(kTickets, {ticket, hora, amount});
         const std::int32_t key = keyOf(bases_.LastId(state_.cnBase, kTickets.name, kKeyColumn));
+        stored = key;
         bases_.AbrirTabla(rsTabla_, state_.cnBase,
                           kTicketsDetalle.name + QStringLiteral(" WHERE Venta=-9"));
         fill(kTicketsDetalle, {ticket, hora, amount, key});
         if (oneTransaction_)
             state_.cnBase->CommitTrans();
     } catch (...) {
+        // Tables that cannot roll back keep the header: it goes by its key.
+        if (stored)
+            removeHeader(*stored);
         if (oneTransaction_) {
             try {
                 state_.cnBase->RollbackTrans();
@@ -67,6 +75,23 @@ void RowByRowSink::write(const Ticket& ticket)
     }
     if (onStored)
         onStored(ticket);
+}
+
+void RowByRowSink::removeHeader(std::int32_t key) noexcept
+{
+    try {
+        QSqlDatabase& db = state_.cnBase->database();
+        QSqlQuery remove(db);
+        if (remove.prepare(
+                QStringLiteral("DELETE FROM %1 WHERE %2 = ?")
+                    .arg(db.driver()->escapeIdentifier(kTickets.name, QSqlDriver::TableName),
+                         db.driver()->escapeIdentifier(kKeyColumn, QSqlDriver::FieldName)))) {
+            remove.addBindValue(key);
+            remove.exec();
+        }
+    } catch (...) {
+        // The failure that led here is the one to report.
+    }
 }
 
 void RowByRowSink::finish()

@@ -25,6 +25,7 @@ public:
 
 private:
     void fill(const PosTable& table, const RowValues& values);
+    void removeHeader(std::int32_t key) noexcept;
 
     WindowState& state_;
     krvt5::BasesDD& bases_;

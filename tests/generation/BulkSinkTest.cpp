@@ -161,7 +161,22 @@ protected:
         db->configure(*support::oBases);
         ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
             << support::oBases->UltimoError().toStdString();
+        if (cannotRollBack)
+            useTablesThatCannotRollBack();
     }
+
+    // Old POS databases: MyISAM tables.
+    void useTablesThatCannotRollBack()
+    {
+        cannotRollBack = true;
+        db->exec(QStringLiteral("ALTER TABLE tickets ENGINE=MyISAM"));
+        db->exec(QStringLiteral("ALTER TABLE ticketsdetalle ENGINE=MyISAM"));
+    }
+
+    void sameResultAsTheRowByRowPath();
+    void failureInsideABatch();
+
+    bool cannotRollBack = false;
 };
 
 struct SameResultCase {
@@ -172,7 +187,7 @@ struct SameResultCase {
     bool oneConnection = false; // no second connection: the batches go on cnBase
 };
 
-TEST_P(BulkSinkTest, GivesTheResultOfTheRowByRowPath)
+void BulkSinkTest::sameResultAsTheRowByRowPath()
 {
     std::vector<QStringList> trailing = mixedRows(20);
     for (const QStringList& row : {sale(QStringLiteral("0"), QStringLiteral("5")),
@@ -228,7 +243,7 @@ struct FailureCase {
     const char* faultValue;
 };
 
-TEST_P(BulkSinkTest, AFailureInsideABatchKeepsEveryTicketBeforeItsRowAndNoneAfter)
+void BulkSinkTest::failureInsideABatch()
 {
     // Rows 2 to 13 are sales, tickets 100 to 111, in batches of 4 tickets. Row 8 (ticket 106)
     // is the third ticket of the second batch.
@@ -264,6 +279,32 @@ TEST_P(BulkSinkTest, AFailureInsideABatchKeepsEveryTicketBeforeItsRowAndNoneAfte
             EXPECT_TRUE(line.endsWith(QStringLiteral("|linked"))) << line.toStdString();
         // Written is told only for what was committed.
         EXPECT_EQ(bulk.events.size(), bulk.tickets.size());
+    }
+}
+
+TEST_P(BulkSinkTest, GivesTheResultOfTheRowByRowPath)
+{
+    sameResultAsTheRowByRowPath();
+}
+
+TEST_P(BulkSinkTest, AFailureInsideABatchKeepsEveryTicketBeforeItsRowAndNoneAfter)
+{
+    failureInsideABatch();
+}
+
+// The same on tables that cannot roll back: what a failed batch wrote is removed by its keys.
+TEST_P(BulkSinkTest, OnTablesThatCannotRollBackTheResultIsTheSame)
+{
+    if (GetParam() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite tables always roll back";
+    useTablesThatCannotRollBack();
+    {
+        SCOPED_TRACE("same result");
+        sameResultAsTheRowByRowPath();
+    }
+    {
+        SCOPED_TRACE("failure inside a batch");
+        failureInsideABatch();
     }
 }
 
