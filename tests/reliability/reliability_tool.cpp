@@ -6,6 +6,9 @@
 //   reliability-tool schema sqlite|mysql DATABASE SCHEMA_FILE
 //   reliability-tool dump   sqlite|mysql DATABASE     (tickets to stdout; faults to stderr, status
 //   1) reliability-tool count  sqlite|mysql DATABASE
+//   reliability-tool pos    sqlite|mysql DATABASE FIRST LAST MILLISECONDS
+//                           (a stand-in POS selling numbers FIRST..LAST; its figures to stdout,
+//                           status 1 when a sale failed)
 //
 // DATABASE is the file for sqlite and the database name for mysql, reached through
 // GT_MYSQL_HOST, GT_MYSQL_PORT, GT_MYSQL_USER and GT_MYSQL_PASSWORD (never an argument, where
@@ -14,13 +17,17 @@
 #include "krvt5/Utilerias.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QThread>
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -159,6 +166,65 @@ int dump(const QString& driver, const QString& database)
 
 } // namespace
 
+// Sells as a POS does, every few milliseconds: in its own transaction it reads whether a number
+// is taken with a lock, and stores the header and its line when it is not.
+int pos(const QString& driver, const QString& database, int first, int last, int milliseconds)
+{
+    QSqlDatabase db = open(driver, database, false);
+    const bool mysql = driver == QLatin1String("mysql");
+    std::vector<double> waits;
+    QStringList failures;
+    QElapsedTimer total;
+    total.start();
+    std::uint32_t seed = 12345;
+    while (total.elapsed() < milliseconds) {
+        seed = seed * 1103515245u + 12345u;
+        const int venta = first + int((seed >> 8) % std::uint32_t(std::max(1, last - first + 1)));
+        QElapsedTimer sale;
+        sale.start();
+        QSqlQuery q(db);
+        const auto run = [&](const QString& statement) {
+            if (!q.exec(statement))
+                throw std::runtime_error(q.lastError().text().toStdString());
+        };
+        try {
+            run(mysql ? QStringLiteral("START TRANSACTION") : QStringLiteral("BEGIN IMMEDIATE"));
+            run(QStringLiteral("SELECT Id FROM tickets WHERE Venta = %1%2")
+                    .arg(venta)
+                    .arg(mysql ? QStringLiteral(" FOR UPDATE") : QString()));
+            const bool taken = q.next();
+            q.finish();
+            if (!taken) {
+                run(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                                   "VALUES (%1, '2026-12-07', '12:00', 9, 9)")
+                        .arg(venta));
+                const qlonglong id = q.lastInsertId().toLongLong();
+                run(QStringLiteral("INSERT INTO ticketsdetalle (Venta, Partida, Fecha, Hora, "
+                                   "Producto, Descrip, Cantidad, Precio, IdTicket) VALUES (%1, 1, "
+                                   "'2026-12-07', '12:00', 'V', 'PUNTO DE VENTA', 1, 9, %2)")
+                        .arg(venta)
+                        .arg(id));
+            }
+            run(QStringLiteral("COMMIT"));
+        } catch (const std::exception& e) {
+            failures << QString::fromUtf8(e.what());
+            QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        }
+        waits.push_back(double(sale.nsecsElapsed()) / 1e6);
+        QThread::msleep(5);
+    }
+    std::sort(waits.begin(), waits.end());
+    const auto at = [&](double share) {
+        return waits.empty() ? 0.0 : waits[std::size_t(share * double(waits.size() - 1))];
+    };
+    std::printf("%zu ventas, %lld fallidas, p50 %.1f ms, p99 %.1f ms, máx %.1f ms\n", waits.size(),
+                static_cast<long long>(failures.size()), at(0.5), at(0.99),
+                waits.empty() ? 0.0 : waits.back());
+    if (!failures.isEmpty())
+        std::fprintf(stderr, "%s\n", failures.front().toUtf8().constData());
+    return failures.isEmpty() ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
@@ -174,6 +240,8 @@ int main(int argc, char** argv)
         }
         if (args.size() == 3 && args[0] == QLatin1String("dump"))
             return dump(args[1], args[2]);
+        if (args.size() == 6 && args[0] == QLatin1String("pos"))
+            return pos(args[1], args[2], args[3].toInt(), args[4].toInt(), args[5].toInt());
         if (args.size() == 3 && args[0] == QLatin1String("count")) {
             QSqlDatabase db = open(args[1], args[2], false);
             std::puts(column(db, QStringLiteral("SELECT COUNT(*) FROM tickets"))
@@ -187,7 +255,7 @@ int main(int argc, char** argv)
         return 2;
     }
     std::fputs("uso: reliability-tool scramble TEXTO | schema MOTOR BASE ARCHIVO | "
-               "dump MOTOR BASE | count MOTOR BASE\n",
+               "dump MOTOR BASE | count MOTOR BASE | pos MOTOR BASE PRIMERO ÚLTIMO MS\n",
                stderr);
     return 2;
 }
