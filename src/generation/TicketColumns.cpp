@@ -42,6 +42,13 @@ template <typename Text> void appendDate(Text& text, const QDate& date, bool quo
     appendLatin1(text, buffer, length);
 }
 
+// ASCII text (times, amounts) without a conversion of its own.
+void appendAscii(QByteArray& out, const QString& text)
+{
+    for (const QChar c : text)
+        out += char(c.unicode());
+}
+
 void appendEscaped(QByteArray& out, const QString& text)
 {
     for (const char c : text.toUtf8()) {
@@ -167,10 +174,10 @@ void AppendLoadField(QByteArray& line, Source source, const RowValues& row)
         appendDate(line, dateOf(source, row.ticket), false);
         break;
     case Source::Time:
-        line += row.hora.toLatin1();
+        appendAscii(line, row.hora);
         break;
     case Source::Amount:
-        line += row.amount.toLatin1();
+        appendAscii(line, row.amount);
         break;
     case Source::One:
         line += '1';
