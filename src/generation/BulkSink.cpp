@@ -1,7 +1,9 @@
 #include "generation/BulkSink.h"
 
 #include "generation/BatchJournal.h"
+#include "generation/ColumnLimits.h"
 #include "generation/ExistingTickets.h"
+#include "generation/TicketColumns.h"
 #include "generation/TicketStore.h"
 #include "krvt5/BasesDD.h"
 #include "krvt5/SqlError.h"
@@ -71,6 +73,9 @@ void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
     // Before the taken numbers are read: what a killed run left half-written is not taken.
     RecoverInterruptedBatch(connection, journalFolder_);
     taken_ = TakenNumbers(connection, first, LastPossibleTicket(first, lastRow));
+    formatAhead_ = limits_.serverLoader && connection.engine().hasServerLoader();
+    if (formatAhead_)
+        scale_ = ReadColumnLimits(connection).commonScale();
     const QStringList fixed = NonTransactionalTables(connection);
     if (!fixed.isEmpty())
         notices_.append(QStringLiteral("las tablas %1 no pueden deshacer cambios: cada lote las "
@@ -122,6 +127,8 @@ void BulkSink::write(const Ticket& ticket)
     if (queue_.empty())
         queuedSince_.start();
     queue_.push_back(ticket);
+    if (formatAhead_)
+        FormatLoadText(queue_.back(), clock_.now(), AmountText(ticket.importe, scale_));
     if (due)
         handOver();
     collect();

@@ -3,11 +3,13 @@
 #include "generation/CommitPipeline.h"
 #include "generation/TakenNumbers.h"
 #include "generation/TicketSink.h"
+#include "generation/TicketStore.h"
 #include "generation/WindowState.h"
 
 #include <QElapsedTimer>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace krvt5 {
@@ -77,6 +79,10 @@ private:
     CommitCheck beforeCommit_;
     QString journalFolder_;
     QStringList notices_;
+    // The loader's text is formatted on the walk's thread, while the writer is busy.
+    bool formatAhead_ = false;
+    std::optional<int> scale_;
+    Clock clock_;
     std::unique_ptr<CommitPipeline> pipeline_;
     TakenNumbers taken_;
     int batchTickets_ = 0;

@@ -114,6 +114,12 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
     return limits;
 }
 
+QString AmountText(double amount, std::optional<int> scale)
+{
+    const QString text = DecimalText(amount);
+    return scale ? RoundDecimalText(text, *scale) : text;
+}
+
 QString RoundDecimalText(const QString& text, int scale)
 {
     const qsizetype point = text.indexOf(u'.');

@@ -31,6 +31,10 @@ struct ColumnLimits {
 
 ColumnLimits ReadColumnLimits(krvt5::Connection& connection);
 
+// An amount as the writers send it: rounded to the scale of its columns where they share one,
+// as the server would round it, so that the loader stores it without a note.
+QString AmountText(double amount, std::optional<int> scale);
+
 // The decimal text rounded to `scale` digits, halves away from zero, as the server rounds a
 // decimal value it stores.
 QString RoundDecimalText(const QString& text, int scale);

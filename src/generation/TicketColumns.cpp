@@ -195,3 +195,27 @@ void AppendLoadField(QByteArray& line, Source source, const RowValues& row)
 }
 
 } // namespace generation
+
+namespace generation {
+
+void FormatLoadText(Ticket& ticket, const QString& hora, const QString& amount)
+{
+    const RowValues values{ticket, hora, amount};
+    QByteArray header;
+    for (const Column& column : kTickets.columns) {
+        if (!header.isEmpty())
+            header += '\t';
+        AppendLoadField(header, column.source, values);
+    }
+    QByteArray line;
+    for (const Column& column : kTicketsDetalle.columns) {
+        if (column.source == Source::HeaderKey)
+            break;
+        AppendLoadField(line, column.source, values);
+        line += '\t';
+    }
+    ticket.loadHeader = std::move(header);
+    ticket.loadLine = std::move(line);
+}
+
+} // namespace generation

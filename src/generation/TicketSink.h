@@ -2,6 +2,7 @@
 
 #include "support/Failure.h"
 
+#include <QByteArray>
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -18,6 +19,10 @@ struct Ticket {
     double importe = 0;
     QString descrip; // already cut and upper-cased
     std::int32_t row = 0;
+    // The loader's text of its rows when formatted ahead (empty otherwise): the header's line
+    // and the detail line's fields before its header's key, which only the database gives.
+    QByteArray loadHeader;
+    QByteArray loadLine;
 };
 
 // A ticket that could not be stored, with its row and number, so that the walk stops where the

@@ -135,11 +135,9 @@ QStringList NonTransactionalTables(krvt5::Connection& connection)
     return tables;
 }
 
-// Rounded as the server would round it, so that the loader stores it without a note.
 QString TicketStore::amountText(double amount) const
 {
-    const QString text = DecimalText(amount);
-    return scale_ ? RoundDecimalText(text, *scale_) : text;
+    return AmountText(amount, scale_);
 }
 
 void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
@@ -362,8 +360,16 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
     QByteArray out;
     out.reserve(qsizetype(tickets.size()) * 100);
     const QString& hora = clock_.now();
+    const bool header = &target == &header_;
     for (std::size_t i = 0; i < tickets.size(); ++i) {
         const RowValues values{tickets[i], hora, amounts[i], keys.empty() ? 0 : keys[i]};
+        if (!tickets[i].loadHeader.isEmpty()) {
+            out += header ? tickets[i].loadHeader : tickets[i].loadLine;
+            if (!header)
+                AppendLoadField(out, Source::HeaderKey, values);
+            out += '\n';
+            continue;
+        }
         bool first = true;
         for (const Column& column : target.table->columns) {
             if (!first)
