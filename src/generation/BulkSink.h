@@ -25,8 +25,9 @@ struct BatchLimits {
     int maxTickets = 8000; // each batch may hold twice the one before, up to this many.
     // MySQL: the server's own loader (LOAD DATA LOCAL INFILE) where the server takes it.
     bool serverLoader = true;
-    // About how long one transaction may keep the tables: the POS's sales wait behind it.
-    int maxHoldMs = 60;
+    // About how long one transaction may keep the tables (the POS's sales wait behind it);
+    // 0: the engine's own bound.
+    int maxHoldMs = 0;
 };
 
 // Connections with the settings of `bases`, each through a component object of its own.

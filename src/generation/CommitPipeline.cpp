@@ -176,7 +176,7 @@ class Pacer {
 public:
     Pacer(const StoreLimits& limits, const krvt5::Engine& engine)
         : first_(std::max(1, limits.statementRows)), most_(std::max(1, limits.maxTickets)),
-          budgetMs_(std::max(1, limits.maxHoldMs)), engine_(engine)
+          budgetMs_(limits.maxHoldMs > 0 ? limits.maxHoldMs : engine.batchHoldMs()), engine_(engine)
     {}
 
     std::size_t tickets() const

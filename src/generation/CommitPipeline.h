@@ -23,7 +23,7 @@ struct StoreLimits {
     int statementRows = 1000;
     bool serverLoader = true;
     int maxTickets = 8000; // the most tickets in one transaction,
-    int maxHoldMs = 60;    // and about how long one may keep the tables from the POS
+    int maxHoldMs = 0;     // and about how long one may keep the tables (0: the engine's bound)
     QString journalFolder; // where batches on tables that cannot roll back keep their journal
 };
 

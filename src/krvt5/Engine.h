@@ -18,6 +18,8 @@ public:
     // A server shared by other clients: a run keeps others off with a lock on the server and
     // checks that its connection still answers; a file engine locks a file beside the database.
     virtual bool isServer() const = 0;
+    // About how long one batch may keep the tables from other clients, who wait meanwhile.
+    virtual int batchHoldMs() const = 0;
     // How long a writer leaves the tables free after a batch that held them `heldMs`, so that
     // a sale that waited for them gets in before the next batch.
     virtual int pauseAfterBatchMs(int heldMs) const = 0;
