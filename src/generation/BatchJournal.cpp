@@ -124,11 +124,10 @@ int RecoverInterruptedBatch(krvt5::Connection& connection, const QString& folder
     QSqlDriver& driver = *db.driver();
     const QString key = driver.escapeIdentifier(connection.column(kTickets.name, kKeyColumn),
                                                 QSqlDriver::FieldName);
-    const QString venta = driver.escapeIdentifier(
-        connection.column(kTickets.name, QLatin1StringView("Venta")), QSqlDriver::FieldName);
+    const QString venta = driver.escapeIdentifier(connection.column(kTickets.name, kVentaColumn),
+                                                  QSqlDriver::FieldName);
     const QString idTicket = driver.escapeIdentifier(
-        connection.column(kTicketsDetalle.name, QLatin1StringView("IdTicket")),
-        QSqlDriver::FieldName);
+        connection.column(kTicketsDetalle.name, kLineColumns.back().name), QSqlDriver::FieldName);
     const QString tickets = driver.escapeIdentifier(kTickets.name, QSqlDriver::TableName);
     const QString detalle = driver.escapeIdentifier(kTicketsDetalle.name, QSqlDriver::TableName);
     const auto fail = [&](const QSqlQuery& query) {

@@ -74,16 +74,14 @@ void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
     RecoverInterruptedBatch(connection, journalFolder_);
     taken_ = TakenNumbers(connection, first, LastPossibleTicket(first, lastRow));
     formatAhead_ = limits_.serverLoader && connection.engine().hasServerLoader();
-    if (formatAhead_)
-        scale_ = ReadColumnLimits(connection).commonScale();
-    const QStringList fixed = NonTransactionalTables(connection);
-    if (!fixed.isEmpty())
+    const StoreLimits store{limits_.tickets,   limits_.serverLoader, limits_.maxTickets,
+                            limits_.maxHoldMs, journalFolder_,       TableFacts::read(connection)};
+    scale_ = store.facts.amountScale;
+    if (!store.facts.nonTransactional.isEmpty())
         notices_.append(QStringLiteral("las tablas %1 no pueden deshacer cambios: cada lote las "
                                        "reserva mientras se escribe y un lote fallido se borra "
                                        "por sus claves")
-                            .arg(fixed.join(QStringLiteral(", "))));
-    const StoreLimits store{limits_.tickets, limits_.serverLoader, limits_.maxTickets,
-                            limits_.maxHoldMs, journalFolder_};
+                            .arg(store.facts.nonTransactional.join(QStringLiteral(", "))));
     if (source_.open) {
         // Only connections to the walk's own database write.
         ConnectionSource same = source_;

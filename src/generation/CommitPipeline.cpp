@@ -216,8 +216,8 @@ private:
 class InlinePipeline : public CommitPipeline, private Results {
 public:
     InlinePipeline(krvt5::Connection& connection, const StoreLimits& limits, CommitCheck check)
-        : connection_(connection),
-          store_(connection, limits.statementRows, limits.serverLoader, limits.journalFolder),
+        : connection_(connection), store_(connection, limits.statementRows, limits.serverLoader,
+                                          limits.facts, limits.journalFolder),
           check_(std::move(check)), pacer_(limits, connection.engine())
     {}
 
@@ -326,7 +326,8 @@ private:
         try {
             connection = source_.open();
             store = std::make_unique<TicketStore>(*connection, limits_.statementRows,
-                                                  limits_.serverLoader, limits_.journalFolder);
+                                                  limits_.serverLoader, limits_.facts,
+                                                  limits_.journalFolder);
         } catch (...) {
             store.reset();
             close(connection);

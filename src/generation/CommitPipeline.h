@@ -1,6 +1,7 @@
 #pragma once
 
 #include "generation/TicketSink.h"
+#include "generation/TicketStore.h"
 #include "krvt5/Connection.h"
 
 #include <QString>
@@ -25,6 +26,7 @@ struct StoreLimits {
     int maxTickets = 8000; // the most tickets in one transaction,
     int maxHoldMs = 0;     // and about how long one may keep the tables (0: the engine's bound)
     QString journalFolder; // where batches on tables that cannot roll back keep their journal
+    TableFacts facts;      // of the tables written, read once by the caller
 };
 
 // Asked on the writing connection right before every commit; throws when nothing more may be

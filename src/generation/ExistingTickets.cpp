@@ -1,5 +1,6 @@
 #include "generation/ExistingTickets.h"
 
+#include "generation/TicketColumns.h"
 #include "support/Failure.h"
 
 #include <QSqlDriver>
@@ -15,10 +16,8 @@ std::unordered_set<std::int32_t> ExistingTickets(krvt5::Connection& connection, 
     QSqlDatabase& db = connection.database();
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    const QString venta =
-        db.driver()->escapeIdentifier(QStringLiteral("Venta"), QSqlDriver::FieldName);
-    const QString tickets =
-        db.driver()->escapeIdentifier(QStringLiteral("tickets"), QSqlDriver::TableName);
+    const QString venta = db.driver()->escapeIdentifier(kVentaColumn, QSqlDriver::FieldName);
+    const QString tickets = db.driver()->escapeIdentifier(kTickets.name, QSqlDriver::TableName);
     if (!query.prepare(
             QStringLiteral("SELECT %1 FROM %2 WHERE %1 BETWEEN ? AND ?").arg(venta, tickets))) {
         throw support::Failure(QStringLiteral("No se pueden leer los tickets existentes (%1): %2")

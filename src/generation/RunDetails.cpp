@@ -1,6 +1,7 @@
 #include "generation/RunDetails.h"
 
 #include "generation/RunReport.h"
+#include "plaintext/LineEnds.h"
 #include "support/Failure.h"
 #include "support/Surface.h"
 
@@ -19,11 +20,9 @@ constexpr std::size_t kMaxRanges = 6;
 // A check slower than this is announced at its next progress report.
 constexpr qint64 kNoticeAfterMs = 300;
 
-QString oneLine(QString text)
+QString oneLine(const QString& text)
 {
-    return text.replace(QStringLiteral("\r\n"), QStringLiteral(" "))
-        .replace(u'\r', u' ')
-        .replace(u'\n', u' ');
+    return plaintext::withLineFeeds(text).replace(u'\n', u' ');
 }
 
 // The window's surface during the check: the dry run's per-row progress becomes one notice,

@@ -29,8 +29,11 @@ struct PosTable {
     std::span<const Column> columns;
 };
 
+// The ticket's number, in both tables: the run finds taken numbers and its own rows by it.
+inline constexpr QLatin1StringView kVentaColumn("Venta");
+
 inline constexpr std::array<Column, 5> kHeaderColumns{{
-    {QLatin1StringView("Venta"), Source::Venta},
+    {kVentaColumn, Source::Venta},
     {QLatin1StringView("Fecha"), Source::HeaderDate},
     {QLatin1StringView("Hora"), Source::Time},
     {QLatin1StringView("Efectivo"), Source::Amount},
@@ -38,7 +41,7 @@ inline constexpr std::array<Column, 5> kHeaderColumns{{
 }};
 
 inline constexpr std::array<Column, 9> kLineColumns{{
-    {QLatin1StringView("Venta"), Source::Venta},
+    {kVentaColumn, Source::Venta},
     {QLatin1StringView("Partida"), Source::One},
     {QLatin1StringView("Fecha"), Source::LineDate},
     {QLatin1StringView("Hora"), Source::Time},

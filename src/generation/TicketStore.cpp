@@ -45,6 +45,15 @@ std::vector<std::pair<std::size_t, int>> chunks(std::size_t size, int statementR
 // those of a process that was killed (SIGKILL, Ctrl+C, a closed terminal) can be told apart.
 constexpr QLatin1String kLoadFilePrefix("generar-tickets-carga-");
 
+// The lowest and highest number of a batch that is not empty.
+std::pair<std::int32_t, std::int32_t> numbersOf(std::span<const Ticket> batch)
+{
+    const auto [low, high] =
+        std::minmax_element(batch.begin(), batch.end(),
+                            [](const Ticket& a, const Ticket& b) { return a.venta < b.venta; });
+    return {low->venta, high->venta};
+}
+
 } // namespace
 
 void removeAbandonedLoadFiles()
@@ -76,11 +85,11 @@ const QString& Clock::now()
 }
 
 TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool serverLoader,
-                         const QString& journalFolder)
+                         TableFacts facts, const QString& journalFolder)
     : connection_(connection), db_(connection.database()), engine_(connection.engine()),
       statementRows_(std::clamp(statementRows, 1, engine_.maxStatementRows())),
       load_(serverLoader && engine_.hasServerLoader()), header_(resolve(kTickets)),
-      line_(resolve(kTicketsDetalle)), direct_(db_), readBack_(db_),
+      line_(resolve(kTicketsDetalle)), direct_(db_), readBack_(db_), facts_(std::move(facts)),
       text_(QString(), QMetaType(QMetaType::QString))
 {
     // The key is read back on both engines; a table without it cannot link its lines.
@@ -97,9 +106,7 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                               "de la tabla \"%1\" (%2): %3")
                                    .arg(kTickets.name, connection_.describe(),
                                         krvt5::SqlErrorText(readBack_.lastError())));
-    nonTransactional_ = NonTransactionalTables(connection_);
-    scale_ = ReadColumnLimits(connection_).commonScale();
-    if (!nonTransactional_.isEmpty())
+    if (!facts_.nonTransactional.isEmpty())
         journal_ = BatchJournal::pathFor(journalFolder, connection_.describe());
 }
 
@@ -110,11 +117,14 @@ void TicketStore::begin()
     connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name});
 }
 
-QStringList NonTransactionalTables(krvt5::Connection& connection)
+// Found in information_schema, where the engine has one.
+TableFacts TableFacts::read(krvt5::Connection& connection)
 {
+    TableFacts facts;
+    facts.amountScale = ReadColumnLimits(connection).commonScale();
     const QString query = connection.engine().nonTransactionalTables();
     if (query.isEmpty())
-        return {};
+        return facts;
     QSqlDatabase& db = connection.database();
     QSqlField text(QString(), QMetaType(QMetaType::QString));
     QStringList names;
@@ -128,16 +138,15 @@ QStringList NonTransactionalTables(krvt5::Connection& connection)
             QStringLiteral("No se pudo saber qué tipo de tablas tiene la base "
                            "de datos (%1): %2")
                 .arg(connection.describe(), krvt5::SqlErrorText(found.lastError())));
-    QStringList tables;
     while (found.next())
-        tables.append(
+        facts.nonTransactional.append(
             QStringLiteral("%1 (%2)").arg(found.value(0).toString(), found.value(1).toString()));
-    return tables;
+    return facts;
 }
 
 QString TicketStore::amountText(double amount) const
 {
-    return AmountText(amount, scale_);
+    return AmountText(amount, facts_.amountScale);
 }
 
 void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
@@ -147,11 +156,8 @@ void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& f
     taken.clear();
     if (batch.empty())
         return;
-    const auto [low, high] =
-        std::minmax_element(batch.begin(), batch.end(),
-                            [](const Ticket& a, const Ticket& b) { return a.venta < b.venta; });
-    const std::unordered_set<std::int32_t> now =
-        ExistingTickets(connection_, low->venta, high->venta);
+    const auto [low, high] = numbersOf(batch);
+    const std::unordered_set<std::int32_t> now = ExistingTickets(connection_, low, high);
     for (const Ticket& ticket : batch)
         (now.contains(ticket.venta) ? taken : fresh).push_back(ticket);
 }
@@ -159,7 +165,7 @@ void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& f
 void TicketStore::mark(std::span<const Ticket> fresh)
 {
     marks_.reset();
-    if (nonTransactional_.isEmpty())
+    if (facts_.nonTransactional.isEmpty())
         return;
     const auto lastKey = [&](const Target& target) {
         QSqlQuery query(db_);
@@ -272,12 +278,10 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey,
     place.reserve(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i)
         place.emplace(batch[i].venta, i);
-    const auto [low, high] =
-        std::minmax_element(batch.begin(), batch.end(),
-                            [](const Ticket& a, const Ticket& b) { return a.venta < b.venta; });
+    const auto [low, high] = numbersOf(batch);
     keys.assign(batch.size(), 0);
-    readBack_.bindValue(0, low->venta);
-    readBack_.bindValue(1, high->venta);
+    readBack_.bindValue(0, low);
+    readBack_.bindValue(1, high);
     readBack_.bindValue(2, firstKey);
     if (!readBack_.exec())
         throw support::Failure(QStringLiteral("No se pudieron leer las claves de los "

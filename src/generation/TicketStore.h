@@ -33,9 +33,15 @@ private:
     QString text_;
 };
 
-// The tables the program writes that cannot roll back, as "tickets (MyISAM)"; found in
-// information_schema.
-QStringList NonTransactionalTables(krvt5::Connection& connection);
+// What a run learns once of the POS tables it writes, before its first batch.
+struct TableFacts {
+    // Tables that cannot roll back, as "tickets (MyISAM)"; empty when every one can.
+    QStringList nonTransactional;
+    // The scale every amount column shares, where they share one.
+    std::optional<int> amountScale;
+
+    static TableFacts read(krvt5::Connection& connection);
+};
 
 // Removes the files the MySQL loader left in the temporary folder when its process was killed.
 void removeAbandonedLoadFiles();
@@ -52,10 +58,10 @@ void removeAbandonedLoadFiles();
 class TicketStore {
 public:
     // `statementRows` bounds the rows of one statement (the engine's own bound applies too);
-    // `serverLoader` allows the loader where the engine has one.
-    // `journalFolder` keeps the journal of batches on tables that cannot roll back.
+    // `serverLoader` allows the loader where the engine has one; `journalFolder` keeps the
+    // journal of batches on tables that cannot roll back.
     TicketStore(krvt5::Connection& connection, int statementRows, bool serverLoader,
-                const QString& journalFolder = {});
+                TableFacts facts, const QString& journalFolder);
     ~TicketStore();
     TicketStore(const TicketStore&) = delete;
     TicketStore& operator=(const TicketStore&) = delete;
@@ -67,8 +73,6 @@ public:
     // `fresh`, those taken since the run read its range to `taken`.
     void passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
                   std::vector<Ticket>& taken);
-    // Tables that cannot roll back ("tickets (MyISAM)"); empty when every one can.
-    const QStringList& nonTransactional() const { return nonTransactional_; }
     // Where the tables end, read inside the batch's transaction, so that undo() can remove
     // what the batch wrote where a rollback cannot, and a journal of the batch that the next
     // run reads should this one be killed. Nothing to do on tables that roll back.
@@ -124,12 +128,11 @@ private:
     Clock clock_;
     QSqlQuery direct_; // statements run once, with their values in the text
     QSqlQuery readBack_;
-    QStringList nonTransactional_;
+    const TableFacts facts_;
     QString quotedKey_;
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
-    QString journal_;          // the journal file, on tables that cannot roll back
-    std::optional<int> scale_; // of every amount column, where they share one
-    QSqlField text_;           // for the driver's escaping
+    QString journal_; // the journal file, on tables that cannot roll back
+    QSqlField text_;  // for the driver's escaping
     std::unique_ptr<QTemporaryFile> loadFile_;
     // Answers the server's request for loadFile_ and refuses any other; destroyed first.
     std::unique_ptr<krvt5::LocalInfile> fileRequests_;

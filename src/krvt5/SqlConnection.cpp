@@ -180,6 +180,14 @@ void SqlConnection::BeginExclusiveTrans(const QStringList& tables)
     beginTracking();
 }
 
+// The rows stored inside the transaction are gone, and with them their keys.
+void SqlConnection::forgetTransaction()
+{
+    inTransaction_ = false;
+    lastInsertId_ = lastInsertIdBeforeTransaction_;
+    lastIdByTable_ = lastIdByTableBeforeTransaction_;
+}
+
 QString SqlConnection::endExclusive(bool commit)
 {
     QString first;
@@ -222,9 +230,7 @@ void SqlConnection::RollbackTrans()
                           .arg(databaseName_, description_));
     if (exclusive_) {
         const QString reason = endExclusive(false);
-        inTransaction_ = false;
-        lastInsertId_ = lastInsertIdBeforeTransaction_;
-        lastIdByTable_ = lastIdByTableBeforeTransaction_;
+        forgetTransaction();
         if (!reason.isEmpty())
             throw Failure(QStringLiteral("No se pudo deshacer la transacción en la base de datos "
                                          "\"%1\" (%2): %3")
@@ -238,17 +244,13 @@ void SqlConnection::RollbackTrans()
         // transaction, since a new BEGIN would commit it.
         QSqlQuery probe(db_);
         if (!probe.exec(QStringLiteral("SELECT 1"))) {
-            inTransaction_ = false;
-            lastInsertId_ = lastInsertIdBeforeTransaction_;
-            lastIdByTable_ = lastIdByTableBeforeTransaction_;
+            forgetTransaction();
         }
         throw Failure(QStringLiteral("No se pudo deshacer la transacción en la base de datos "
                                      "\"%1\" (%2): %3")
                           .arg(databaseName_, description_, reason));
     }
-    inTransaction_ = false;
-    lastInsertId_ = lastInsertIdBeforeTransaction_;
-    lastIdByTable_ = lastIdByTableBeforeTransaction_;
+    forgetTransaction();
 }
 
 QString SqlConnection::quotedTable(const QString& table) const

@@ -66,6 +66,7 @@ private:
 
     void ensureOpen() const;
     void beginTracking();
+    void forgetTransaction();
     // Runs the statements that end an exclusive transaction, all of them; the first error.
     QString endExclusive(bool commit);
     QString missingColumn(const QString& table, const QString& field) const;

@@ -13,6 +13,14 @@ using generation::BatchLimits;
 
 namespace {
 
+// The header of a sale of the POS's own (amount 7, so that checks can tell it apart).
+void sellHeader(TestDatabase& db, int venta)
+{
+    db.exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                           "VALUES (%1, '2020-01-01', '10:00', 7, 7)")
+                .arg(venta));
+}
+
 // Sells numbers the way a POS does while the run goes: told about a row, it stores the given
 // numbers on a connection of its own.
 class PosAtRow : public generation::ScanObserver {
@@ -26,11 +34,8 @@ public:
             return;
         done_ = true;
         for (int venta : numbers_)
-            db_.exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
-                                    "VALUES (%1, '2020-01-01', '10:00', 7, 7)")
-                         .arg(venta));
+            sellHeader(db_, venta);
     }
-    std::vector<int> existed;
 
 private:
     TestDatabase& db_;
@@ -158,9 +163,7 @@ TEST_P(PosDatabaseTest, TheNextRunRemovesWhatAKilledBatchLeftOnTablesThatCannotR
         GTEST_SKIP() << "SQLite tables always roll back";
     oldTables(QStringLiteral("MyISAM"));
     const auto pos = [&](int venta) {
-        db->exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
-                                "VALUES (%1, '2020-01-01', '10:00', 7, 7)")
-                     .arg(venta));
+        sellHeader(*db, venta);
         db->exec(QStringLiteral("INSERT INTO ticketsdetalle (Venta, Partida, Fecha, Hora, "
                                 "Producto, Descrip, Cantidad, Precio, IdTicket) VALUES (%1, 1, "
                                 "'2020-01-01', '10:00', 'V', 'POS', 1, 7, LAST_INSERT_ID())")
