@@ -74,7 +74,8 @@ void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
     RecoverInterruptedBatch(connection, journalFolder_);
     taken_ = TakenNumbers(connection, first, LastPossibleTicket(first, lastRow));
     formatAhead_ = limits_.serverLoader && connection.engine().hasServerLoader();
-    const StoreLimits store{limits_.tickets,   limits_.serverLoader, limits_.maxTickets,
+    // The time budget bounds a transaction: batches that wait for the writer may go together.
+    const StoreLimits store{limits_.tickets,   limits_.serverLoader, limits_.maxTickets * 4,
                             limits_.maxHoldMs, journalFolder_,       TableFacts::read(connection)};
     scale_ = store.facts.amountScale;
     if (!store.facts.nonTransactional.isEmpty())
@@ -136,7 +137,9 @@ void BulkSink::finish()
 {
     handOver();
     if (pipeline_) {
-        pipeline_->drain();
+        // Told on batch by batch while the last ones are written.
+        while (!pipeline_->awaitProgress())
+            collect();
         longestTransactionMs_ = pipeline_->longestTransactionMs();
     }
     collect();
@@ -147,8 +150,10 @@ void BulkSink::abandon()
 {
     // Every queued ticket is whole and comes from a row before the failure.
     handOver();
-    if (pipeline_)
-        pipeline_->drain();
+    if (pipeline_) {
+        while (!pipeline_->awaitProgress()) {
+        }
+    }
     collect();
 }
 

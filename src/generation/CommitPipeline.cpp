@@ -122,6 +122,14 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
     return first;
 }
 
+void append(std::vector<Ticket>& to, std::vector<Ticket>& from)
+{
+    if (to.empty())
+        to.swap(from);
+    else
+        std::move(from.begin(), from.end(), std::back_inserter(to));
+}
+
 // What both pipelines keep for the walk's thread, under one mutex.
 class Results {
 public:
@@ -152,9 +160,8 @@ protected:
         longestMs_ = std::max(longestMs_, heldMs);
         if (failure_ || outcome.dropped)
             return;
-        std::move(outcome.committed.begin(), outcome.committed.end(),
-                  std::back_inserter(committed_));
-        std::move(outcome.taken.begin(), outcome.taken.end(), std::back_inserter(taken_));
+        append(committed_, outcome.committed);
+        append(taken_, outcome.taken);
         if (outcome.failed)
             failure_.emplace(outcome.failing, outcome.reason);
     }
@@ -243,7 +250,7 @@ public:
             pacer_.pause(heldMs);
         }
     }
-    void drain() override {}
+    bool awaitProgress() override { return true; }
     std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
                                       std::optional<StoreFailure>& failure) override
     {
@@ -305,10 +312,12 @@ public:
         changed_.notify_all();
     }
 
-    void drain() override
+    bool awaitProgress() override
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return finished_ == submitted_; });
+        const std::uint64_t before = finished_;
+        changed_.wait(lock, [&] { return finished_ != before || finished_ == submitted_; });
+        return finished_ == submitted_;
     }
 
     std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
@@ -375,6 +384,12 @@ private:
                 const std::size_t limit = pacer.tickets();
                 while (!waiting_.empty() && batch.size() < limit) {
                     std::vector<Ticket>& front = waiting_.front();
+                    if (batch.empty() && front.size() <= limit) {
+                        batch.swap(front);
+                        waiting_.pop_front();
+                        ++count;
+                        continue;
+                    }
                     const std::size_t take = std::min(limit - batch.size(), front.size());
                     std::move(front.begin(), front.begin() + std::ptrdiff_t(take),
                               std::back_inserter(batch));

@@ -44,8 +44,9 @@ public:
 
     // Hands a batch over; may wait while the database is behind.
     virtual void submit(std::vector<Ticket> batch) = 0;
-    // Waits until every batch handed over is committed or, after a failure, dropped.
-    virtual void drain() = 0;
+    // Waits until one more batch handed over is committed or, after a failure, dropped; true
+    // once none is left.
+    virtual bool awaitProgress() = 0;
     // The tickets committed since the last call, in order, those passed over because their
     // numbers were taken meanwhile, and the failure once there is one.
     virtual std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,

@@ -89,8 +89,8 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
     : connection_(connection), db_(connection.database()), engine_(connection.engine()),
       statementRows_(std::clamp(statementRows, 1, engine_.maxStatementRows())),
       load_(serverLoader && engine_.hasServerLoader()), header_(resolve(kTickets)),
-      line_(resolve(kTicketsDetalle)), direct_(db_), readBack_(db_), facts_(std::move(facts)),
-      text_(QString(), QMetaType(QMetaType::QString))
+      line_(resolve(kTicketsDetalle)), direct_(db_), readBack_(db_), keysTotals_(db_),
+      facts_(std::move(facts)), text_(QString(), QMetaType(QMetaType::QString))
 {
     // The key is read back on both engines; a table without it cannot link its lines.
     const QString key = db_.driver()->escapeIdentifier(
@@ -106,6 +106,12 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                               "de la tabla \"%1\" (%2): %3")
                                    .arg(kTickets.name, connection_.describe(),
                                         krvt5::SqlErrorText(readBack_.lastError())));
+    keysTotals_.setForwardOnly(true);
+    keysTotalsReady_ = keysTotals_.prepare(
+        QStringLiteral("SELECT COUNT(*), MIN(%1), MAX(%1), CAST(SUM(%2) AS %4), "
+                       "CAST(SUM((%1 - ?) * %2) AS %4) FROM %3 WHERE %1 >= ?")
+            .arg(key, venta, header_.quotedName,
+                 engine_.isServer() ? QStringLiteral("SIGNED") : QStringLiteral("INTEGER")));
     if (!facts_.nonTransactional.isEmpty())
         journal_ = BatchJournal::pathFor(journalFolder, connection_.describe());
 }
@@ -258,10 +264,7 @@ void TicketStore::insertBatch(std::span<const Ticket> batch)
 {
     if (batch.empty())
         return;
-    std::vector<QString> amounts;
-    amounts.reserve(batch.size());
-    for (const Ticket& ticket : batch)
-        amounts.push_back(amountText(ticket.importe));
+    std::vector<QString> amounts; // filled when a path needs them
     const qlonglong firstKey = insertRows(header_, batch, amounts, {});
     std::vector<qlonglong> keys;
     readKeys(batch, firstKey, keys);
@@ -274,6 +277,12 @@ void TicketStore::insertBatch(std::span<const Ticket> batch)
 void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey,
                            std::vector<qlonglong>& keys)
 {
+    if (keysFollowOn(batch, firstKey)) {
+        keys.resize(batch.size());
+        for (std::size_t i = 0; i < batch.size(); ++i)
+            keys[i] = firstKey + qlonglong(i);
+        return;
+    }
     std::unordered_map<std::int32_t, std::size_t> place;
     place.reserve(batch.size());
     for (std::size_t i = 0; i < batch.size(); ++i)
@@ -312,21 +321,64 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey,
                                    .arg(kTickets.name, connection_.describe()));
 }
 
-qlonglong TicketStore::insertRows(Target& target, std::span<const Ticket> tickets,
-                                  std::span<const QString> amounts, std::span<const qlonglong> keys)
+// Whether the headers just stored took the keys from the first one on, one after another in
+// the batch's order, as a server without other writers hands them out: asked in one aggregate,
+// so that the keys need not travel. Past the first key are only the batch's rows, so when
+// there are as many as the batch, no key is missing in their range and their numbers, plain and
+// weighted by their key's place, add up to the batch's, each header has its place's key.
+// Otherwise (keys that step by more than one, say) the keys are read one by one.
+bool TicketStore::keysFollowOn(std::span<const Ticket> batch, qlonglong firstKey)
 {
-    if (!engine_.prefersLiteralInserts())
+    qint64 sum = 0;
+    qint64 weighted = 0;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        sum += batch[i].venta;
+        weighted += qint64(i) * batch[i].venta;
+    }
+    if (!keysTotalsReady_)
+        return false;
+    keysTotals_.bindValue(0, firstKey);
+    keysTotals_.bindValue(1, firstKey);
+    if (!keysTotals_.exec() || !keysTotals_.next())
+        return false;
+    const qsizetype n = qsizetype(batch.size());
+    const bool follow =
+        keysTotals_.value(0).toLongLong() == n && keysTotals_.value(1).toLongLong() == firstKey &&
+        keysTotals_.value(2).toLongLong() == firstKey + n - 1 &&
+        keysTotals_.value(3).toLongLong() == sum && keysTotals_.value(4).toLongLong() == weighted;
+    keysTotals_.finish();
+    return follow;
+}
+
+qlonglong TicketStore::insertRows(Target& target, std::span<const Ticket> tickets,
+                                  std::vector<QString>& amounts, std::span<const qlonglong> keys)
+{
+    const auto needAmounts = [&] {
+        if (!amounts.empty())
+            return;
+        amounts.reserve(tickets.size());
+        for (const Ticket& ticket : tickets)
+            amounts.push_back(amountText(ticket.importe));
+    };
+    if (!engine_.prefersLiteralInserts()) {
+        needAmounts();
         return insertBound(target, tickets, amounts, keys);
+    }
     if (load_) {
+        // Tickets formatted ahead carry their amounts in their text.
+        if (!std::all_of(tickets.begin(), tickets.end(),
+                         [](const Ticket& ticket) { return !ticket.loadHeader.isEmpty(); }))
+            needAmounts();
         if (const std::optional<qlonglong> firstKey = loadRows(target, tickets, amounts, keys))
             return *firstKey;
     }
+    needAmounts();
     qlonglong firstKey = 0;
     for (std::size_t at = 0; at < tickets.size(); at += std::size_t(statementRows_)) {
         const std::size_t rows = std::min(tickets.size() - at, std::size_t(statementRows_));
-        const qlonglong key =
-            insertLiteral(target, tickets.subspan(at, rows), amounts.subspan(at, rows),
-                          keys.empty() ? keys : keys.subspan(at, rows));
+        const qlonglong key = insertLiteral(target, tickets.subspan(at, rows),
+                                            std::span<const QString>(amounts).subspan(at, rows),
+                                            keys.empty() ? keys : keys.subspan(at, rows));
         if (at == 0)
             firstKey = key;
     }
@@ -364,16 +416,17 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
     QByteArray out;
     out.reserve(qsizetype(tickets.size()) * 100);
     const QString& hora = clock_.now();
+    const QString kNone;
     const bool header = &target == &header_;
     for (std::size_t i = 0; i < tickets.size(); ++i) {
-        const RowValues values{tickets[i], hora, amounts[i], keys.empty() ? 0 : keys[i]};
         if (!tickets[i].loadHeader.isEmpty()) {
             out += header ? tickets[i].loadHeader : tickets[i].loadLine;
             if (!header)
-                AppendLoadField(out, Source::HeaderKey, values);
+                AppendLoadField(out, Source::HeaderKey, {tickets[i], hora, kNone, keys[i]});
             out += '\n';
             continue;
         }
+        const RowValues values{tickets[i], hora, amounts[i], keys.empty() ? 0 : keys[i]};
         bool first = true;
         for (const Column& column : target.table->columns) {
             if (!first)

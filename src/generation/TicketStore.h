@@ -105,7 +105,7 @@ private:
 
     // The rows of one table (lines with their headers' keys in `keys`); gives the first key.
     qlonglong insertRows(Target& target, std::span<const Ticket> tickets,
-                         std::span<const QString> amounts, std::span<const qlonglong> keys);
+                         std::vector<QString>& amounts, std::span<const qlonglong> keys);
     std::optional<qlonglong> loadRows(Target& target, std::span<const Ticket> tickets,
                                       std::span<const QString> amounts,
                                       std::span<const qlonglong> keys);
@@ -114,6 +114,7 @@ private:
     qlonglong insertBound(Target& target, std::span<const Ticket> tickets,
                           std::span<const QString> amounts, std::span<const qlonglong> keys);
     void readKeys(std::span<const Ticket> batch, qlonglong firstKey, std::vector<qlonglong>& keys);
+    bool keysFollowOn(std::span<const Ticket> batch, qlonglong firstKey);
 
     QSqlQuery& prepared(Target& target, int rows);
     void bind(QSqlQuery& query, const Target& target, int row, const RowValues& values);
@@ -128,6 +129,8 @@ private:
     Clock clock_;
     QSqlQuery direct_; // statements run once, with their values in the text
     QSqlQuery readBack_;
+    QSqlQuery keysTotals_; // see keysFollowOn
+    bool keysTotalsReady_ = false;
     const TableFacts facts_;
     QString quotedKey_;
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys

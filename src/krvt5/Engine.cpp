@@ -13,8 +13,8 @@ public:
     bool isServer() const override { return true; }
     // A sale that waits behind it stays well under a tenth of a second.
     int batchHoldMs() const override { return 60; }
-    // The server queues lock requests and grants them at UNLOCK: a moment is enough.
-    int pauseAfterBatchMs(int) const override { return 2; }
+    // The server queues lock requests and grants them at UNLOCK, before the next batch asks.
+    int pauseAfterBatchMs(int) const override { return 0; }
     // At most 65,535 markers in one statement, and text statements near 100 KB.
     int maxStatementRows() const override { return 1000; }
     // A prepared execute costs a reset and the execute: two round trips.

@@ -102,8 +102,12 @@ protected:
 
         std::unique_ptr<generation::TicketSink> sink;
         if (bulk)
-            sink = std::make_unique<generation::BulkSink>(
-                state, secondConnections ? connections() : generation::ConnectionSource{}, *bulk);
+            sink = std::make_unique<generation::BulkSink>(state,
+                                                          !secondConnections
+                                                              ? generation::ConnectionSource{}
+                                                          : writers.open ? writers
+                                                                         : connections(),
+                                                          *bulk);
         else
             sink = std::make_unique<generation::RowByRowSink>(state, *support::oBases);
         Events events;
@@ -177,6 +181,8 @@ protected:
     void failureInsideABatch();
 
     bool cannotRollBack = false;
+    // Where the bulk path's writer gets its connection, when not as the walk's.
+    generation::ConnectionSource writers;
 };
 
 struct SameResultCase {
@@ -305,6 +311,37 @@ TEST_P(BulkSinkTest, OnTablesThatCannotRollBackTheResultIsTheSame)
     {
         SCOPED_TRACE("failure inside a batch");
         failureInsideABatch();
+    }
+}
+
+// A server that hands out keys in steps (one of a pair that replicate both ways, say): the
+// keys cannot be counted from the first one and are read back, and every line still gets its
+// header's.
+TEST_P(BulkSinkTest, KeysThatStepByMoreThanOneStillLinkEveryLine)
+{
+    if (GetParam() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite's keys always step by one";
+    const generation::ConnectionSource plain = connections();
+    writers.open = [plain] {
+        krvt5::ConnectionRef writer = plain.open();
+        QSqlQuery(writer->database())
+            .exec(QStringLiteral("SET SESSION auto_increment_increment = 3"));
+        return writer;
+    };
+    const std::vector<QStringList> rows = mixedRows(60);
+    for (const bool loader : {true, false}) {
+        SCOPED_TRACE(loader ? "loader" : "inserts");
+        Outcome expected = run(rows, {104, 120}, std::nullopt);
+        Outcome bulk = run(rows, {104, 120}, BatchLimits{4, 500, 8000, loader});
+        for (const QString& line : bulk.lines)
+            EXPECT_TRUE(line.endsWith(QStringLiteral("|linked"))) << line.toStdString();
+        expected.events = sorted(expected.events);
+        bulk.events = sorted(bulk.events);
+        EXPECT_EQ(bulk, expected);
+        QSqlQuery gaps(state.cnBase->database());
+        ASSERT_TRUE(gaps.exec(QStringLiteral("SELECT MAX(Id) - MIN(Id) FROM tickets")));
+        ASSERT_TRUE(gaps.next());
+        EXPECT_GT(gaps.value(0).toInt(), bulk.tickets.size()); // the keys did step
     }
 }
 
