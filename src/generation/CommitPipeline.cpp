@@ -182,7 +182,8 @@ private:
 class Pacer {
 public:
     Pacer(const StoreLimits& limits, const krvt5::Engine& engine)
-        : first_(std::max(1, limits.statementRows)), most_(std::max(1, limits.maxTickets)),
+        : first_(std::max(1, limits.statementRows)),
+          most_(std::max(1, std::min(limits.maxTickets, engine.mostBatchTickets()))),
           budgetMs_(limits.maxHoldMs > 0 ? limits.maxHoldMs : engine.batchHoldMs()), engine_(engine)
     {}
 

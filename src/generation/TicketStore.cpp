@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QSqlError>
 #include <QSqlRecord>
-#include <QTemporaryFile>
 #include <QTime>
 #include <algorithm>
 #include <cerrno>
@@ -41,8 +40,8 @@ std::vector<std::pair<std::size_t, int>> chunks(std::size_t size, int statementR
     return result;
 }
 
-// The loader's files are named after the process that writes them ("...-<pid>-XXXXXX"), so that
-// those of a process that was killed (SIGKILL, Ctrl+C, a closed terminal) can be told apart.
+// Earlier versions loaded from files in the temporary folder named after their process
+// ("...-<pid>-XXXXXX"); the name the server asks for now keeps the same start.
 constexpr QLatin1String kLoadFilePrefix("generar-tickets-carga-");
 
 // The lowest and highest number of a batch that is not empty.
@@ -52,6 +51,11 @@ std::pair<std::int32_t, std::int32_t> numbersOf(std::span<const Ticket> batch)
         std::minmax_element(batch.begin(), batch.end(),
                             [](const Ticket& a, const Ticket& b) { return a.venta < b.venta; });
     return {low->venta, high->venta};
+}
+
+QString loadName()
+{
+    return kLoadFilePrefix + QString::number(QCoreApplication::applicationPid());
 }
 
 } // namespace
@@ -385,35 +389,28 @@ qlonglong TicketStore::insertRows(Target& target, std::span<const Ticket> ticket
     return firstKey;
 }
 
-// Nullopt when the loader cannot be used (no file of ours, or the server refuses LOCAL
-// INFILE): then, and after any surprise, the store goes on with INSERTs. LOCAL turns the
-// server's errors into warnings and skipped rows, so a load counts only when every row arrived
-// without a warning; otherwise the batch fails here and is stored again by halves with
+// Nullopt when the loader cannot be used (the connection's handle is out of reach, or the
+// server refuses LOCAL INFILE): then, and after any surprise, the store goes on with INSERTs. LOCAL
+// turns the server's errors into warnings and skipped rows, so a load counts only when every row
+// arrived without a warning; otherwise the batch fails here and is stored again by halves with
 // INSERTs, down to the single ticket, where a value the table cannot take is an error as on the
 // row-by-row path.
 std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const Ticket> tickets,
                                                std::span<const QString> amounts,
                                                std::span<const qlonglong> keys)
 {
-    if (!loadFile_) {
+    if (!fileRequests_) {
+        // Earlier versions loaded from files in the temporary folder; a killed run left its own.
         removeAbandonedLoadFiles();
-        loadFile_ = std::make_unique<QTemporaryFile>(
-            QDir(QDir::tempPath())
-                .filePath(kLoadFilePrefix + QString::number(QCoreApplication::applicationPid()) +
-                          QStringLiteral("-XXXXXX")));
-        // QTemporaryFile creates its name exclusively (O_EXCL), owner-only.
-        if (!loadFile_->open()) {
-            load_ = false;
-            return std::nullopt;
-        }
-        fileRequests_ = std::make_unique<krvt5::LocalInfile>(db_, loadFile_->fileName(),
-                                                             int(loadFile_->handle()));
+        // The rows go from memory: the name is only what the server asks for.
+        fileRequests_ = std::make_unique<krvt5::LocalInfile>(db_, loadName());
         if (!fileRequests_->active()) {
             load_ = false;
             return std::nullopt;
         }
     }
-    QByteArray out;
+    QByteArray& out = loadText_;
+    out.clear();
     out.reserve(qsizetype(tickets.size()) * 100);
     const QString& hora = clock_.now();
     const QString kNone;
@@ -436,13 +433,8 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
         }
         out += '\n';
     }
-    if (!loadFile_->resize(0) || !loadFile_->seek(0) || loadFile_->write(out) != out.size() ||
-        !loadFile_->flush()) {
-        load_ = false;
-        return std::nullopt;
-    }
-
-    text_.setValue(loadFile_->fileName());
+    fileRequests_->serve(out);
+    text_.setValue(loadName());
     const QString statement = engine_.loadStatement(db_.driver()->formatValue(text_),
                                                     target.quotedName, target.quotedColumns);
     if (!direct_.exec(statement)) {

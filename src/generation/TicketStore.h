@@ -14,7 +14,6 @@
 #include <span>
 #include <vector>
 
-class QTemporaryFile;
 namespace krvt5 {
 class LocalInfile;
 }
@@ -43,7 +42,8 @@ struct TableFacts {
     static TableFacts read(krvt5::Connection& connection);
 };
 
-// Removes the files the MySQL loader left in the temporary folder when its process was killed.
+// Removes the files that the MySQL loader of earlier versions left in the temporary folder when
+// its process was killed.
 void removeAbandonedLoadFiles();
 
 // Writes tickets on one connection, inside the transaction its caller opened.
@@ -134,10 +134,10 @@ private:
     const TableFacts facts_;
     QString quotedKey_;
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
-    QString journal_; // the journal file, on tables that cannot roll back
-    QSqlField text_;  // for the driver's escaping
-    std::unique_ptr<QTemporaryFile> loadFile_;
-    // Answers the server's request for loadFile_ and refuses any other; destroyed first.
+    QString journal_;     // the journal file, on tables that cannot roll back
+    QSqlField text_;      // for the driver's escaping
+    QByteArray loadText_; // the loader's rows of the statement running
+    // Answers the server's request for the loader's rows and refuses any other; destroyed first.
     std::unique_ptr<krvt5::LocalInfile> fileRequests_;
 };
 

@@ -13,6 +13,8 @@ public:
     bool isServer() const override { return true; }
     // A sale that waits behind it stays well under a tenth of a second.
     int batchHoldMs() const override { return 60; }
+    // A waiting sale gets the tables at UNLOCK: it waits as long as the batch, no longer.
+    int mostBatchTickets() const override { return 8000; }
     // The server queues lock requests and grants them at UNLOCK, before the next batch asks.
     int pauseAfterBatchMs(int) const override { return 0; }
     // At most 65,535 markers in one statement, and text statements near 100 KB.
@@ -70,6 +72,9 @@ public:
     // A client waiting for the file polls it at growing intervals (25 ms apart after its first
     // tenth of a second): a batch of 100 ms and a gap of 25 let it in within about 150 ms.
     int batchHoldMs() const override { return 100; }
+    // A waiting client tries again at its own pace: its wait is that pace's more than the
+    // batch's, and the pauses below cost the run more than larger batches.
+    int mostBatchTickets() const override { return 32000; }
     // The gap must be long enough for one of a waiting client's tries to fall in it.
     int pauseAfterBatchMs(int heldMs) const override { return std::clamp(heldMs / 2, 5, 25); }
     // Small multi-row statements compile and run fastest.

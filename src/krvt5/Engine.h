@@ -20,6 +20,9 @@ public:
     virtual bool isServer() const = 0;
     // About how long one batch may keep the tables from other clients, who wait meanwhile.
     virtual int batchHoldMs() const = 0;
+    // The most tickets one batch may hold whatever its pace promises: what a misjudged pace may
+    // cost the clients that wait.
+    virtual int mostBatchTickets() const = 0;
     // How long a writer leaves the tables free after a batch that held them `heldMs`, so that
     // a sale that waited for them gets in before the next batch.
     virtual int pauseAfterBatchMs(int heldMs) const = 0;

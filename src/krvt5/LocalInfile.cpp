@@ -4,13 +4,12 @@
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QVariant>
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <errmsg.h>
 #include <mysql.h>
 #include <new>
-#include <unistd.h>
 
 namespace krvt5 {
 
@@ -34,8 +33,7 @@ MYSQL* handleOf(QSqlDatabase& db)
 struct LocalInfileHooks {
     struct Request {
         LocalInfile* owner = nullptr;
-        off_t offset = 0;
-        int error = 0; // errno of a failed read
+        qsizetype offset = 0;
     };
 
     static int init(void** state, const char* name, void* userdata)
@@ -43,7 +41,7 @@ struct LocalInfileHooks {
         auto* owner = static_cast<LocalInfile*>(userdata);
         auto* request = new (std::nothrow) Request{owner};
         *state = request;
-        if (!request || !owner || !name || owner->name_ != name) {
+        if (!request || !owner || !name || owner->name_ != name || !owner->bytes_) {
             if (owner)
                 ++owner->refused_;
             return 1;
@@ -54,32 +52,20 @@ struct LocalInfileHooks {
     static int read(void* state, char* buffer, unsigned int length)
     {
         auto* request = static_cast<Request*>(state);
-        for (;;) {
-            const ssize_t n = ::pread(request->owner->fd_, buffer, length, request->offset);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                request->error = errno;
-                return -1;
-            }
-            request->offset += n;
-            return int(n);
-        }
+        const QByteArray& bytes = *request->owner->bytes_;
+        const qsizetype n = std::min<qsizetype>(length, bytes.size() - request->offset);
+        std::memcpy(buffer, bytes.constData() + request->offset, std::size_t(n));
+        request->offset += n;
+        return int(n);
     }
 
     static void end(void* state) { delete static_cast<Request*>(state); }
 
-    static int error(void* state, char* message, unsigned int length)
+    static int error(void*, char* message, unsigned int length)
     {
-        const auto* request = static_cast<const Request*>(state);
-        if (request && request->error != 0) {
-            std::snprintf(message, length, "no se pudo leer el archivo de carga: %s",
-                          std::strerror(request->error));
-        } else {
-            std::snprintf(message, length,
-                          "el programa sólo envía su propio archivo de carga; se rechazó el "
-                          "archivo que pidió el servidor");
-        }
+        std::snprintf(message, length,
+                      "el programa sólo envía su propio archivo de carga; se rechazó el "
+                      "archivo que pidió el servidor");
         return CR_UNKNOWN_ERROR;
     }
 
@@ -89,8 +75,8 @@ struct LocalInfileHooks {
     }
 };
 
-LocalInfile::LocalInfile(QSqlDatabase& db, const QString& name, int fd)
-    : db_(db), handle_(handleOf(db)), name_(QFile::encodeName(name)), fd_(fd)
+LocalInfile::LocalInfile(QSqlDatabase& db, const QString& name)
+    : db_(db), handle_(handleOf(db)), name_(QFile::encodeName(name))
 {
     if (handle_)
         LocalInfileHooks::install(static_cast<MYSQL*>(handle_), this);

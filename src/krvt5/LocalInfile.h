@@ -9,13 +9,13 @@ namespace krvt5 {
 
 // The client's side of LOAD DATA LOCAL on a MySQL connection. The server names the file it
 // wants, and a rogue or intercepted server could name any file the user can read. While this
-// object lives, a request for `name` is answered with the contents of the open file `fd` from
-// its start (never a path looked up again); any other request is refused and counted, and its
-// statement fails. Without one, the connection refuses every request (refuseAll, set when it
-// opens). Other drivers have no such requests: there this does nothing.
+// object lives, a request for `name` is answered with the bytes last handed to serve(), from
+// memory: no file is ever opened. Any other request is refused and counted, and its statement
+// fails. Without one, the connection refuses every request (refuseAll, set when it opens).
+// Other drivers have no such requests: there this does nothing.
 class LocalInfile {
 public:
-    LocalInfile(QSqlDatabase& db, const QString& name, int fd);
+    LocalInfile(QSqlDatabase& db, const QString& name);
     ~LocalInfile();
     LocalInfile(const LocalInfile&) = delete;
     LocalInfile& operator=(const LocalInfile&) = delete;
@@ -24,6 +24,8 @@ public:
     bool active() const { return handle_ != nullptr; }
     // The requests for another file that were refused.
     int refused() const { return refused_; }
+    // What the next request for `name` gets; kept by the caller until that statement ends.
+    void serve(const QByteArray& bytes) { bytes_ = &bytes; }
 
     static void refuseAll(QSqlDatabase& db);
 
@@ -33,7 +35,7 @@ private:
     QSqlDatabase& db_;
     void* handle_ = nullptr; // the connection's MYSQL*
     QByteArray name_;
-    int fd_;
+    const QByteArray* bytes_ = nullptr;
     int refused_ = 0;
 };
 
