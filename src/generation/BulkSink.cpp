@@ -76,7 +76,8 @@ void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
     formatAhead_ = limits_.serverLoader && connection.engine().hasServerLoader();
     // The time budget bounds a transaction: batches that wait for the writer may go together.
     const StoreLimits store{limits_.tickets,   limits_.serverLoader, limits_.maxTickets * 4,
-                            limits_.maxHoldMs, journalFolder_,       TableFacts::read(connection)};
+                            limits_.maxHoldMs, journalFolder_,       TableFacts::read(connection),
+                            limits_.busyMs};
     scale_ = store.facts.amountScale;
     if (!store.facts.nonTransactional.isEmpty())
         notices_.append(QStringLiteral("las tablas %1 no pueden deshacer cambios: cada lote las "

@@ -28,6 +28,9 @@ struct BatchLimits {
     // About how long one transaction may keep the tables (the POS's sales wait behind it);
     // 0: the engine's own bound.
     int maxHoldMs = 0;
+    // How long a batch waits for the tables while another client holds them (a sale left open,
+    // say) before the run stops at its first ticket.
+    int busyMs = 60000;
 };
 
 // Connections with the settings of `bases`, each through a component object of its own.

@@ -66,14 +66,14 @@ void undoAndRollBack(krvt5::Connection& connection, TicketStore& store)
 // held longer than the batch's.
 BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
                         std::span<const Ticket> batch, const CommitTurn& turn,
-                        const CommitCheck& check)
+                        const CommitCheck& check, std::chrono::milliseconds patience)
 {
     BatchOutcome outcome;
     if (batch.empty())
         return outcome;
     QString reason;
     try {
-        store.begin();
+        store.begin({patience, turn});
         std::vector<Ticket> fresh;
         store.passOver(batch, fresh, outcome.taken);
         store.mark(fresh);
@@ -99,6 +99,11 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
     } catch (const CommitRefused& refused) {
         undoAndRollBack(connection, store);
         return {{}, {}, true, batch.front(), refused.message()};
+    } catch (const krvt5::TablesBusy& busy) {
+        // Nothing was written, and a part of the batch would wait as long again.
+        if (!turn())
+            return {{}, {}, false, {}, {}, true};
+        return {{}, {}, true, batch.front(), busy.message()};
     } catch (const std::exception& failure) {
         reason = support::failureText(failure);
     }
@@ -107,10 +112,10 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
         return {{}, {}, true, batch.front(), reason};
 
     const std::size_t half = batch.size() / 2;
-    BatchOutcome first = storeBatch(connection, store, batch.first(half), turn, check);
+    BatchOutcome first = storeBatch(connection, store, batch.first(half), turn, check, patience);
     if (first.failed || first.dropped)
         return first;
-    BatchOutcome second = storeBatch(connection, store, batch.subspan(half), turn, check);
+    BatchOutcome second = storeBatch(connection, store, batch.subspan(half), turn, check, patience);
     if (second.dropped)
         return first;
     std::move(second.committed.begin(), second.committed.end(),
@@ -226,7 +231,7 @@ public:
     InlinePipeline(krvt5::Connection& connection, const StoreLimits& limits, CommitCheck check)
         : connection_(connection), store_(connection, limits.statementRows, limits.serverLoader,
                                           limits.facts, limits.journalFolder),
-          check_(std::move(check)), pacer_(limits, connection.engine())
+          check_(std::move(check)), pacer_(limits, connection.engine()), patience_(limits.busyMs)
     {}
 
     void submit(std::vector<Ticket> batch) override
@@ -237,8 +242,8 @@ public:
             QElapsedTimer held;
             held.start();
             BatchOutcome outcome = storeBatch(
-                connection_, store_, rest.first(size), [] { return true; }, check_);
-            const qint64 heldMs = held.elapsed();
+                connection_, store_, rest.first(size), [] { return true; }, check_, patience_);
+            const qint64 heldMs = held.elapsed() - store_.takeWaitedMs();
             pacer_.record(size, heldMs);
             const bool stop = outcome.failed || outcome.dropped;
             {
@@ -264,6 +269,7 @@ private:
     TicketStore store_;
     CommitCheck check_;
     Pacer pacer_;
+    std::chrono::milliseconds patience_;
 };
 
 // One writer: a batch holds the tables from its first write to its commit, so a second one
@@ -409,7 +415,8 @@ private:
             if (!skip) {
                 try {
                     outcome = storeBatch(
-                        connection, store, batch, [this] { return !stopped(); }, check_);
+                        connection, store, batch, [this] { return !stopped(); }, check_,
+                        std::chrono::milliseconds(limits_.busyMs));
                 } catch (...) {
                     // Nothing may end the program from here: the batch fails as a whole.
                     undoAndRollBack(connection, store);
@@ -420,7 +427,7 @@ private:
                                QStringLiteral("error inesperado al guardar el lote")};
                 }
             }
-            const qint64 heldMs = held.elapsed();
+            const qint64 heldMs = held.elapsed() - store.takeWaitedMs();
             pacer.record(batch.size(), heldMs);
             {
                 const std::lock_guard lock(mutex_);

@@ -27,6 +27,7 @@ struct StoreLimits {
     int maxHoldMs = 0;     // and about how long one may keep the tables (0: the engine's bound)
     QString journalFolder; // where batches on tables that cannot roll back keep their journal
     TableFacts facts;      // of the tables written, read once by the caller
+    int busyMs = 60000;    // how long a batch waits for tables that another client holds
 };
 
 // Asked on the writing connection right before every commit; throws when nothing more may be

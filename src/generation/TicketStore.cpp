@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QTime>
@@ -122,9 +123,17 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
 
 TicketStore::~TicketStore() = default;
 
-void TicketStore::begin()
+void TicketStore::begin(const krvt5::Patience& patience)
 {
-    connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name});
+    QElapsedTimer waiting;
+    waiting.start();
+    try {
+        connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name}, patience);
+    } catch (...) {
+        waitedMs_ += waiting.elapsed();
+        throw;
+    }
+    waitedMs_ += waiting.elapsed();
 }
 
 // Found in information_schema, where the engine has one.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace krvt5 {
@@ -68,7 +69,10 @@ public:
 
     // Starts the batch's transaction, one that keeps every other writer out until its end (on a
     // server, readers wait too), so that what passOver() reads stays true until the commit.
-    void begin();
+    // Waits for tables that another client holds as `patience` says (TablesBusy after that).
+    void begin(const krvt5::Patience& patience = {});
+    // The time begin() waited for the tables since the last call: not time the batch held them.
+    qint64 takeWaitedMs() { return std::exchange(waitedMs_, 0); }
     // Inside that transaction, before writing: the tickets whose numbers are still free go to
     // `fresh`, those taken since the run read its range to `taken`.
     void passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
@@ -134,8 +138,9 @@ private:
     const TableFacts facts_;
     QString quotedKey_;
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
-    QString journal_;     // the journal file, on tables that cannot roll back
-    QSqlField text_;      // for the driver's escaping
+    QString journal_; // the journal file, on tables that cannot roll back
+    QSqlField text_;  // for the driver's escaping
+    qint64 waitedMs_ = 0;
     QByteArray loadText_; // the loader's rows of the statement running
     // Answers the server's request for the loader's rows and refuses any other; destroyed first.
     std::unique_ptr<krvt5::LocalInfile> fileRequests_;

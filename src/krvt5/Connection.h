@@ -1,15 +1,30 @@
 #pragma once
 
 #include "krvt5/Engine.h"
+#include "krvt5/Failure.h"
 
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <chrono>
+#include <functional>
 #include <memory>
 
 class QSqlDatabase;
 
 namespace krvt5 {
+
+// How long a connection keeps asking for tables that another client holds.
+struct Patience {
+    std::chrono::milliseconds most{60000};
+    std::function<bool()> stillWanted; // asked between tries; empty: always
+};
+
+// The tables stayed held by another client for all the patience given.
+class TablesBusy : public Failure {
+public:
+    using Failure::Failure;
+};
 
 // An open database connection, ADO style. Opened by BasesDD::AbrirBdD.
 class Connection {
@@ -18,8 +33,10 @@ public:
 
     virtual void BeginTrans() = 0;
     // A transaction that keeps every other writer of the tables out until CommitTrans or
-    // RollbackTrans.
-    virtual void BeginExclusiveTrans(const QStringList& tables) = 0;
+    // RollbackTrans. While another client holds them, the connection does not queue for them
+    // (a request in the queue would hold back every client that comes after it): it asks again
+    // every moment, for at most `patience`, and gives up with TablesBusy, holding nothing.
+    virtual void BeginExclusiveTrans(const QStringList& tables, const Patience& patience = {}) = 0;
     virtual void CommitTrans() = 0;
     virtual void RollbackTrans() = 0;
     virtual bool inTransaction() const = 0;

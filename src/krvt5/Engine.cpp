@@ -45,11 +45,28 @@ public:
     // A table lock makes a POS that reads with a lock before it inserts wait, where the gap
     // locks of a locking read would deadlock with it. LOCK TABLES ends an open transaction, and
     // START TRANSACTION would release the locks: autocommit off is the transaction.
-    QStringList beginExclusive(const QStringList& quotedTables) const override
+    // A LOCK TABLES that waits stands in the queue ahead of every later request for the
+    // tables, readers included: behind a sale left open, the whole POS would wait for it. NOWAIT
+    // (MariaDB) never queues; a server without it waits a second at most.
+    QStringList beginExclusive(const QStringList& quotedTables, bool queue) const override
     {
-        return {QStringLiteral("SET autocommit = 0"),
-                QStringLiteral("LOCK TABLES ") + quotedTables.join(QStringLiteral(" WRITE, ")) +
-                    QStringLiteral(" WRITE")};
+        const QString lock = QStringLiteral("LOCK TABLES ") +
+                             quotedTables.join(QStringLiteral(" WRITE, ")) +
+                             QStringLiteral(" WRITE");
+        if (queue)
+            return {QStringLiteral("SET SESSION lock_wait_timeout = 1"),
+                    QStringLiteral("SET autocommit = 0"), lock};
+        return {QStringLiteral("SET autocommit = 0"), lock + QStringLiteral(" NOWAIT")};
+    }
+    // ER_LOCK_WAIT_TIMEOUT, which is also NOWAIT's answer.
+    bool isBusy(const QSqlError& error) const override
+    {
+        return error.nativeErrorCode() == QLatin1String("1205");
+    }
+    // ER_PARSE_ERROR.
+    bool refusesStatement(const QSqlError& error) const override
+    {
+        return error.nativeErrorCode() == QLatin1String("1064");
     }
     QStringList endExclusive(bool commit) const override
     {
@@ -92,10 +109,17 @@ public:
     QStringList sessionSetup() const override { return {}; }
     // The write lock from the start, not at the first write: what the batch reads stays true
     // until its commit.
-    QStringList beginExclusive(const QStringList&) const override
+    // The library's busy handler waits for the lock at the client's pace; nothing queues.
+    QStringList beginExclusive(const QStringList&, bool) const override
     {
         return {QStringLiteral("BEGIN IMMEDIATE")};
     }
+    // SQLITE_BUSY, once the busy handler gave up.
+    bool isBusy(const QSqlError& error) const override
+    {
+        return error.nativeErrorCode() == QLatin1String("5");
+    }
+    bool refusesStatement(const QSqlError&) const override { return false; }
     QStringList endExclusive(bool commit) const override
     {
         return {commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")};

@@ -40,8 +40,15 @@ public:
     // The session settings every connection starts with; empty when there are none.
     virtual QStringList sessionSetup() const = 0;
     // The statements that start a transaction keeping every other writer of the tables out
-    // until it ends, and those that end it (committing or not), in order.
-    virtual QStringList beginExclusive(const QStringList& quotedTables) const = 0;
+    // until it ends, and those that end it (committing or not), in order. Without `queue`,
+    // the statements fail at once (isBusy) while another client holds the tables, so that no
+    // request waits in the server's queue; with it, they wait a moment at most. A server that
+    // refuses the first form (refusesStatement) gets the second.
+    virtual QStringList beginExclusive(const QStringList& quotedTables, bool queue) const = 0;
+    // Whether an error says that another client holds what a statement asked for.
+    virtual bool isBusy(const QSqlError& error) const = 0;
+    // Whether an error says that the server does not know a statement's syntax.
+    virtual bool refusesStatement(const QSqlError& error) const = 0;
     virtual QStringList endExclusive(bool commit) const = 0;
     // A query giving one row per table of `tables` (names as values) that cannot roll back,
     // with its storage engine in the second column; empty when every table of the engine can.

@@ -4,11 +4,14 @@
 #include "krvt5/LocalInfile.h"
 #include "krvt5/SqlError.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QUrl>
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace krvt5 {
 
@@ -155,7 +158,7 @@ void SqlConnection::beginTracking()
     lastIdByTableBeforeTransaction_ = lastIdByTable_;
 }
 
-void SqlConnection::BeginExclusiveTrans(const QStringList& tables)
+void SqlConnection::BeginExclusiveTrans(const QStringList& tables, const Patience& patience)
 {
     ensureOpen();
     if (inTransaction_)
@@ -165,19 +168,46 @@ void SqlConnection::BeginExclusiveTrans(const QStringList& tables)
     QStringList quoted;
     for (const QString& table : tables)
         quoted.append(quotedTable(table));
-    for (const QString& statement : engine_.beginExclusive(quoted)) {
-        QSqlQuery begin(db_);
-        if (!begin.exec(statement)) {
-            const QString reason = SqlErrorText(begin.lastError());
-            endExclusive(false);
-            throw Failure(
-                QStringLiteral("No se pudo reservar las tablas %1 de la base de datos "
-                               "\"%2\" (%3): %4")
-                    .arg(tables.join(QStringLiteral(", ")), databaseName_, description_, reason));
+    const QString names = tables.join(QStringLiteral(", "));
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const std::optional<QSqlError> refused = tryExclusive(quoted);
+        if (!refused)
+            break;
+        if (!queueForTables_ && engine_.refusesStatement(*refused)) {
+            queueForTables_ = true; // a server without the form that never queues
+            continue;
         }
+        if (!engine_.isBusy(*refused))
+            throw Failure(QStringLiteral("No se pudo reservar las tablas %1 de la base de datos "
+                                         "\"%2\" (%3): %4")
+                              .arg(names, databaseName_, description_, SqlErrorText(*refused)));
+        if (waited.elapsed() >= patience.most.count() ||
+            (patience.stillWanted && !patience.stillWanted()))
+            throw TablesBusy(QStringLiteral("Otro programa tuvo ocupadas las tablas %1 de la base "
+                                            "de datos \"%2\" (%3) durante %4 s seguidos (una "
+                                            "venta que quedó abierta en el punto de venta, por "
+                                            "ejemplo).")
+                                 .arg(names, databaseName_, description_)
+                                 .arg(waited.elapsed() / 1000));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     exclusive_ = true;
     beginTracking();
+}
+
+std::optional<QSqlError> SqlConnection::tryExclusive(const QStringList& quotedTables)
+{
+    for (const QString& statement : engine_.beginExclusive(quotedTables, queueForTables_)) {
+        QSqlQuery begin(db_);
+        if (!begin.exec(statement)) {
+            QSqlError error = begin.lastError();
+            endExclusive(false);
+            return error;
+        }
+    }
+    return std::nullopt;
 }
 
 // The rows stored inside the transaction are gone, and with them their keys.

@@ -5,10 +5,12 @@
 
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QStringList>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -35,7 +37,7 @@ public:
     SqlConnection& operator=(const SqlConnection&) = delete;
 
     void BeginTrans() override;
-    void BeginExclusiveTrans(const QStringList& tables) override;
+    void BeginExclusiveTrans(const QStringList& tables, const Patience& patience = {}) override;
     void CommitTrans() override;
     void RollbackTrans() override;
     bool inTransaction() const override { return inTransaction_; }
@@ -69,6 +71,8 @@ private:
     void forgetTransaction();
     // Runs the statements that end an exclusive transaction, all of them; the first error.
     QString endExclusive(bool commit);
+    // The statements that reserve the tables; the first error, after ending what they began.
+    std::optional<QSqlError> tryExclusive(const QStringList& quotedTables);
     QString missingColumn(const QString& table, const QString& field) const;
     const QStringList& columns(const QString& table);
     QSqlQuery& prepared(const QString& key, const QString& table, const QString& statement);
@@ -82,6 +86,7 @@ private:
     QSqlDatabase db_;
     bool inTransaction_ = false;
     bool exclusive_ = false;
+    bool queueForTables_ = false; // the server refuses the form that never queues
     QVariant lastInsertId_;
     // Keys by lower-case table name; the copies taken at BeginTrans come back on RollbackTrans,
     // since the rows stored inside the transaction are gone.

@@ -6,7 +6,13 @@
 #include "generation/Simulacion.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 using namespace testsupport;
 using generation::BatchLimits;
@@ -43,6 +49,44 @@ private:
     std::vector<int> numbers_;
     bool done_ = false;
 };
+
+// A POS terminal on a thread and a connection of its own (a QtSql connection serves the thread
+// that opened it). `work` gets the open connection.
+class Terminal {
+public:
+    Terminal(TestDatabase& db, std::function<void(QSqlDatabase&)> work)
+        : thread_(
+              [&db, work = std::move(work), name = QStringLiteral("terminal-%1").arg(++count_)] {
+                  {
+                      QSqlDatabase connection =
+                          QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
+                      connection.setHostName(db.server());
+                      connection.setPort(db.port().toInt());
+                      connection.setDatabaseName(db.name());
+                      if (connection.open(db.user(), db.password()))
+                          work(connection);
+                      else
+                          ADD_FAILURE() << connection.lastError().text().toStdString();
+                      connection.close();
+                  }
+                  QSqlDatabase::removeDatabase(name);
+              })
+    {}
+
+private:
+    static inline std::atomic<int> count_{0};
+    std::jthread thread_;
+};
+
+// Until the flag is set, or 20 s.
+void waitFor(const std::atomic<bool>& flag)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!flag && waited.elapsed() < 20000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(flag);
+}
 
 class PosDatabaseTest : public ScanFixture {
 protected:
@@ -120,6 +164,114 @@ TEST_P(PosDatabaseTest, ANumberTakenDuringTheRunIsPassedOverAtItsCommit)
                       .toDouble(),
                   7.0);
     }
+}
+
+// A terminal keeps a sale open (a locking read of its number, then nothing) while the run
+// wants the tables. The run waits for that sale, but no request of it stands in the server's
+// queue: another terminal's sales go through meanwhile, instead of waiting behind the run for
+// the sale left open. Once that sale ends, the run writes everything.
+TEST_P(PosDatabaseTest, ASaleLeftOpenHoldsBackTheRunButNotTheOtherTerminals)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite writers wait for each other at their own pace";
+    // Earlier sales around the numbers each terminal asks for, so that the open sale's gap
+    // lock (50 to 95) is not the one the other terminal inserts into (past 200).
+    for (int venta : {50, 95, 200})
+        sellHeader(*db, venta);
+    std::atomic<bool> open{false};
+    std::atomic<bool> ended{false};
+    std::atomic<int> soldWhileOpen{0};
+    std::atomic<int> sold{0};
+    bool gaveUp = false;
+    generation::Figures figures;
+    {
+        Terminal left(*db, [&](QSqlDatabase& connection) {
+            QSqlQuery query(connection);
+            ASSERT_TRUE(connection.transaction());
+            ASSERT_TRUE(
+                query.exec(QStringLiteral("SELECT Id FROM tickets WHERE Venta = 90 FOR UPDATE")));
+            open = true;
+            // Until the other terminal sold twice, or long enough to say it could not.
+            QElapsedTimer waited;
+            waited.start();
+            while (sold < 2 && waited.elapsed() < 20000)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            gaveUp = sold < 2;
+            ended = true;
+            connection.commit();
+        });
+        waitFor(open);
+        Terminal other(*db, [&](QSqlDatabase& connection) {
+            // By then the run has long been asking for the tables.
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            for (int venta : {300, 301}) {
+                QSqlQuery query(connection);
+                ASSERT_TRUE(connection.transaction());
+                ASSERT_TRUE(
+                    query.exec(QStringLiteral("SELECT Id FROM tickets WHERE Venta = %1 FOR UPDATE")
+                                   .arg(venta)));
+                ASSERT_TRUE(query.exec(
+                    QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                                   "VALUES (%1, '2020-01-01', '10:00', 7, 7)")
+                        .arg(venta)));
+                ASSERT_TRUE(connection.commit());
+                if (!ended)
+                    ++soldWhileOpen;
+                ++sold;
+            }
+        });
+        figures = runBulk(sales(20));
+    }
+    EXPECT_EQ(soldWhileOpen, 2) << "the other terminal waited behind the run";
+    EXPECT_FALSE(gaveUp);
+    EXPECT_EQ(figures.written, 20);
+    expectEveryNumberOnceAndWhole();
+}
+
+// Tables held past the run's patience stop it at the first ticket of the batch that waited,
+// with nothing of that batch written and a message that says why; a re-run completes the set.
+TEST_P(PosDatabaseTest, TablesHeldPastThePatienceStopTheRunAtARowAndSaySo)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite's busy wait is the library's own";
+    std::atomic<bool> open{false};
+    std::atomic<bool> done{false};
+    int failedAt = 0;
+    QString message;
+    {
+        Terminal left(*db, [&](QSqlDatabase& connection) {
+            QSqlQuery query(connection);
+            ASSERT_TRUE(connection.transaction());
+            ASSERT_TRUE(
+                query.exec(QStringLiteral("SELECT Id FROM tickets WHERE Venta = 90 FOR UPDATE")));
+            open = true;
+            while (!done)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            connection.commit();
+        });
+        waitFor(open);
+        writeFile(state.cArchivo, csv(sales(12)));
+        state.nTicket = 100;
+        BatchLimits patient{4, 500};
+        patient.busyMs = 300;
+        {
+            generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
+                                      patient);
+            try {
+                generation::RecorrerHoja(state, surface, &sink);
+            } catch (const generation::WalkFailure& e) {
+                failedAt = e.row;
+                message = e.message();
+            }
+        }
+        state.oLibro.reset();
+        done = true;
+    }
+    EXPECT_EQ(failedAt, 2);
+    EXPECT_TRUE(message.contains(QStringLiteral("ocupadas"))) << message.toStdString();
+    EXPECT_TRUE(db->rows(QStringLiteral("SELECT Venta FROM tickets")).empty());
+    EXPECT_EQ(runBulk(sales(12)).written, 12);
+    expectEveryNumberOnceAndWhole();
 }
 
 // On tables that cannot roll back, a failure inside a batch leaves whole tickets only, and a
