@@ -94,8 +94,8 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
     : connection_(connection), db_(connection.database()), engine_(connection.engine()),
       statementRows_(std::clamp(statementRows, 1, engine_.maxStatementRows())),
       load_(serverLoader && engine_.hasServerLoader()), header_(resolve(kTickets)),
-      line_(resolve(kTicketsDetalle)), direct_(db_), readBack_(db_), keysTotals_(db_),
-      facts_(std::move(facts)), text_(QString(), QMetaType(QMetaType::QString))
+      line_(resolve(kTicketsDetalle)), direct_(db_), readBack_(db_), facts_(std::move(facts)),
+      text_(QString(), QMetaType(QMetaType::QString))
 {
     // The key is read back on both engines; a table without it cannot link its lines.
     const QString key = db_.driver()->escapeIdentifier(
@@ -111,12 +111,6 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                               "de la tabla \"%1\" (%2): %3")
                                    .arg(kTickets.name, connection_.describe(),
                                         krvt5::SqlErrorText(readBack_.lastError())));
-    keysTotals_.setForwardOnly(true);
-    keysTotalsReady_ = keysTotals_.prepare(
-        QStringLiteral("SELECT COUNT(*), MIN(%1), MAX(%1), CAST(SUM(%2) AS %4), "
-                       "CAST(SUM((%1 - ?) * %2) AS %4) FROM %3 WHERE %1 >= ?")
-            .arg(key, venta, header_.quotedName,
-                 engine_.isServer() ? QStringLiteral("SIGNED") : QStringLiteral("INTEGER")));
     if (!facts_.nonTransactional.isEmpty())
         journal_ = BatchJournal::pathFor(journalFolder, connection_.describe());
 }
@@ -181,22 +175,25 @@ void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& f
         (now.contains(ticket.venta) ? taken : fresh).push_back(ticket);
 }
 
+// The largest key of a table, 0 when it is empty: found in its index, without reading rows.
+qlonglong TicketStore::lastKey(const Target& target)
+{
+    QSqlQuery query(db_);
+    if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2")
+                        .arg(quotedKey_, target.quotedName)) ||
+        !query.next())
+        throw support::Failure(QStringLiteral("No se pudo leer la última clave de la tabla "
+                                              "\"%1\" (%2): %3")
+                                   .arg(target.table->name, connection_.describe(),
+                                        krvt5::SqlErrorText(query.lastError())));
+    return query.value(0).toLongLong();
+}
+
 void TicketStore::mark(std::span<const Ticket> fresh)
 {
     marks_.reset();
     if (facts_.nonTransactional.isEmpty())
         return;
-    const auto lastKey = [&](const Target& target) {
-        QSqlQuery query(db_);
-        if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2")
-                            .arg(quotedKey_, target.quotedName)) ||
-            !query.next())
-            throw support::Failure(QStringLiteral("No se pudo leer la última clave de la tabla "
-                                                  "\"%1\" (%2): %3")
-                                       .arg(target.table->name, connection_.describe(),
-                                            krvt5::SqlErrorText(query.lastError())));
-        return query.value(0).toLongLong();
-    };
     marks_.emplace(lastKey(header_), lastKey(line_));
     BatchJournal journal{connection_.describe(), marks_->first, marks_->second, {}};
     journal.ventas.reserve(fresh.size());
@@ -278,19 +275,26 @@ void TicketStore::insertBatch(std::span<const Ticket> batch)
     if (batch.empty())
         return;
     std::vector<QString> amounts; // filled when a path needs them
+    const qlonglong before = marks_ ? marks_->first : lastKey(header_);
     const qlonglong firstKey = insertRows(header_, batch, amounts, {});
     std::vector<qlonglong> keys;
-    readKeys(batch, firstKey, keys);
+    readKeys(batch, firstKey, before, keys);
     insertRows(line_, batch, amounts, keys);
 }
 
 // The keys of the headers just stored: none of them is below the first statement's first key,
 // and no other row from there on has their numbers, unless something else wrote them
 // meanwhile, which is a failure.
-void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey,
+void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey, qlonglong before,
                            std::vector<qlonglong>& keys)
 {
-    if (keysFollowOn(batch, firstKey)) {
+    // While the batch keeps every other writer out, every key past `before` is one of its new
+    // headers', each key different. When the first is past `before` and the last is as many
+    // past the first as the batch has headers, no key is left between them: the headers took
+    // them one after another, in the order they were sent, as the loader and a multi-row
+    // INSERT store rows. Otherwise (a server whose keys step by more than one, say) they are
+    // read back one by one.
+    if (firstKey > before && lastKey(header_) == firstKey + qlonglong(batch.size()) - 1) {
         keys.resize(batch.size());
         for (std::size_t i = 0; i < batch.size(); ++i)
             keys[i] = firstKey + qlonglong(i);
@@ -332,35 +336,6 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey,
                                               "claves de todos los tickets recién guardados "
                                               "(%2).")
                                    .arg(kTickets.name, connection_.describe()));
-}
-
-// Whether the headers just stored took the keys from the first one on, one after another in
-// the batch's order, as a server without other writers hands them out: asked in one aggregate,
-// so that the keys need not travel. Past the first key are only the batch's rows, so when
-// there are as many as the batch, no key is missing in their range and their numbers, plain and
-// weighted by their key's place, add up to the batch's, each header has its place's key.
-// Otherwise (keys that step by more than one, say) the keys are read one by one.
-bool TicketStore::keysFollowOn(std::span<const Ticket> batch, qlonglong firstKey)
-{
-    qint64 sum = 0;
-    qint64 weighted = 0;
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        sum += batch[i].venta;
-        weighted += qint64(i) * batch[i].venta;
-    }
-    if (!keysTotalsReady_)
-        return false;
-    keysTotals_.bindValue(0, firstKey);
-    keysTotals_.bindValue(1, firstKey);
-    if (!keysTotals_.exec() || !keysTotals_.next())
-        return false;
-    const qsizetype n = qsizetype(batch.size());
-    const bool follow =
-        keysTotals_.value(0).toLongLong() == n && keysTotals_.value(1).toLongLong() == firstKey &&
-        keysTotals_.value(2).toLongLong() == firstKey + n - 1 &&
-        keysTotals_.value(3).toLongLong() == sum && keysTotals_.value(4).toLongLong() == weighted;
-    keysTotals_.finish();
-    return follow;
 }
 
 qlonglong TicketStore::insertRows(Target& target, std::span<const Ticket> tickets,

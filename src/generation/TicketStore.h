@@ -117,8 +117,9 @@ private:
                             std::span<const QString> amounts, std::span<const qlonglong> keys);
     qlonglong insertBound(Target& target, std::span<const Ticket> tickets,
                           std::span<const QString> amounts, std::span<const qlonglong> keys);
-    void readKeys(std::span<const Ticket> batch, qlonglong firstKey, std::vector<qlonglong>& keys);
-    bool keysFollowOn(std::span<const Ticket> batch, qlonglong firstKey);
+    void readKeys(std::span<const Ticket> batch, qlonglong firstKey, qlonglong before,
+                  std::vector<qlonglong>& keys);
+    qlonglong lastKey(const Target& target);
 
     QSqlQuery& prepared(Target& target, int rows);
     void bind(QSqlQuery& query, const Target& target, int row, const RowValues& values);
@@ -133,8 +134,6 @@ private:
     Clock clock_;
     QSqlQuery direct_; // statements run once, with their values in the text
     QSqlQuery readBack_;
-    QSqlQuery keysTotals_; // see keysFollowOn
-    bool keysTotalsReady_ = false;
     const TableFacts facts_;
     QString quotedKey_;
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
