@@ -151,10 +151,8 @@ void BulkSink::abandon()
 {
     // Every queued ticket is whole and comes from a row before the failure.
     handOver();
-    if (pipeline_) {
-        while (!pipeline_->awaitProgress()) {
-        }
-    }
+    while (pipeline_ && !pipeline_->awaitProgress())
+        continue;
     collect();
 }
 
