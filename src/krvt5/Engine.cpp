@@ -87,14 +87,26 @@ class SqliteEngine : public Engine {
 public:
     QString driver() const override { return QStringLiteral("QSQLITE"); }
     bool isServer() const override { return false; }
-    // A client waiting for the file polls it at growing intervals (25 ms apart after its first
-    // tenth of a second): a batch of 100 ms and a gap of 25 let it in within about 150 ms.
-    int batchHoldMs() const override { return 100; }
+    // A client waiting for the file polls it at growing intervals (25 ms apart until it has
+    // waited about 130 ms): a batch of 80 ms and a gap of 26 let it in within about 110 ms.
+    int batchHoldMs() const override { return 80; }
     // A waiting client tries again at its own pace: its wait is that pace's more than the
     // batch's, and the pauses below cost the run more than larger batches.
     int mostBatchTickets() const override { return 32000; }
-    // The gap must be long enough for one of a waiting client's tries to fall in it.
-    int pauseAfterBatchMs(int heldMs) const override { return std::clamp(heldMs / 2, 5, 25); }
+    // A client that began to wait when the batch took the file has waited `heldMs`; the gap
+    // lasts longer than the sleep it is in by then, so that its next try falls inside. Its
+    // sleeps are those of SQLite's own busy handler, which QtSql and most programs use.
+    int pauseAfterBatchMs(int heldMs) const override
+    {
+        static constexpr int kSleeps[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50};
+        int waited = 0;
+        for (const int sleep : kSleeps) {
+            waited += sleep;
+            if (waited > heldMs)
+                return std::max(sleep, 5) + 1;
+        }
+        return 100 + 1; // every sleep after those
+    }
     // Small multi-row statements compile and run fastest.
     int maxStatementRows() const override { return 64; }
     bool prefersLiteralInserts() const override { return false; }
