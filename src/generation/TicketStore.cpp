@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QTime>
@@ -121,13 +122,8 @@ void TicketStore::begin(const krvt5::Patience& patience)
 {
     QElapsedTimer waiting;
     waiting.start();
-    try {
-        connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name}, patience);
-    } catch (...) {
-        waitedMs_ += waiting.elapsed();
-        throw;
-    }
-    waitedMs_ += waiting.elapsed();
+    const auto counted = qScopeGuard([&] { waitedMs_ += waiting.elapsed(); });
+    connection_.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name}, patience);
 }
 
 // Found in information_schema, where the engine has one.

@@ -147,6 +147,25 @@ protected:
             << "a header without exactly one line";
     }
 
+    // A run over `rows` that must fail at `row`.
+    void expectRunStopsAt(const std::vector<QStringList>& rows, int row)
+    {
+        try {
+            runBulk(rows);
+            ADD_FAILURE() << "the run should fail";
+        } catch (const generation::WalkFailure& failure) {
+            EXPECT_EQ(failure.row, row) << failure.what();
+        }
+    }
+
+    // No rows, on tables of the given engine (SQLite keeps its own).
+    void emptyTables(const char* engine)
+    {
+        db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
+        db->exec(QStringLiteral("DELETE FROM tickets"));
+        oldTables(QString::fromLatin1(engine));
+    }
+
     void oldTables(const QString& engine)
     {
         if (db->engine() != Engine::MariaDB)
@@ -164,9 +183,7 @@ TEST_P(PosDatabaseTest, ANumberTakenDuringTheRunIsPassedOverAtItsCommit)
         if (db->engine() == Engine::SQLite && QLatin1String(engine) != QLatin1String("InnoDB"))
             continue;
         SCOPED_TRACE(engine);
-        db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
-        db->exec(QStringLiteral("DELETE FROM tickets"));
-        oldTables(QString::fromLatin1(engine));
+        emptyTables(engine);
         if (db->engine() == Engine::SQLite)
             db->exec(QStringLiteral("PRAGMA busy_timeout = 10000"));
         // Row 3 is told at once; the run's numbers 115, 116 and 125 are far ahead of it.
@@ -279,18 +296,11 @@ TEST_P(PosDatabaseTest, AFailureInsideABatchOnTablesThatCannotRollBackLeavesWhol
         GTEST_SKIP() << "SQLite tables always roll back";
     for (const char* engine : {"MyISAM", "Aria"}) {
         SCOPED_TRACE(engine);
-        db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
-        db->exec(QStringLiteral("DELETE FROM tickets"));
-        oldTables(QString::fromLatin1(engine));
+        emptyTables(engine);
         db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Descrip VARCHAR(40) NOT NULL"));
         std::vector<QStringList> rows = sales(12);
         rows[7][7] = QString(45, u'x'); // row 8, ticket 106: too long for its column
-        try {
-            runBulk(rows);
-            ADD_FAILURE() << "the run should fail";
-        } catch (const generation::WalkFailure& failure) {
-            EXPECT_EQ(failure.row, 8) << failure.what();
-        }
+        expectRunStopsAt(rows, 8);
         expectEveryNumberOnceAndWhole();
         EXPECT_EQ(tickets().size(), 6); // rows 2 to 7
 
@@ -383,19 +393,12 @@ TEST_P(PosDatabaseTest, AValueItsColumnCannotHoldStopsTheRunAtItsRow)
     for (const char* engine : {"InnoDB", "MyISAM"}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(engine) + ": " + c.name);
-            db->exec(QStringLiteral("DELETE FROM ticketsdetalle"));
-            db->exec(QStringLiteral("DELETE FROM tickets"));
-            oldTables(QString::fromLatin1(engine));
+            emptyTables(engine);
             db->exec(QString::fromUtf8(c.alter));
             std::vector<QStringList> rows = sales(10);
             rows[5][7] = c.descrip;                    // row 6
             rows[2][7] = QStringLiteral("Ñandú café"); // latin1 holds these
-            try {
-                runBulk(rows);
-                ADD_FAILURE() << "the run should fail";
-            } catch (const generation::WalkFailure& failure) {
-                EXPECT_EQ(failure.row, 6) << failure.what();
-            }
+            expectRunStopsAt(rows, 6);
             expectEveryNumberOnceAndWhole();
             EXPECT_EQ(tickets().size(), 4);
             EXPECT_TRUE(lines().join(u' ').contains(QStringLiteral("ÑANDÚ CAFÉ")));
