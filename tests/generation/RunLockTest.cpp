@@ -184,6 +184,16 @@ TEST_P(RunLockTest, ALostLockRefusesEveryLaterCommit)
     EXPECT_NO_THROW(check(writer));
 
     db->exec(QStringLiteral("KILL ") + id.value(0).toString());
+    // KILL returns before the killed session has let go of its locks.
+    QSqlQuery used(writer.database());
+    ASSERT_TRUE(used.prepare(QStringLiteral("SELECT IS_USED_LOCK(?)")));
+    used.addBindValue(RunLock::lockName(db->name()));
+    for (int tries = 0; tries < 5000; ++tries) {
+        ASSERT_TRUE(used.exec() && used.next());
+        if (used.value(0).isNull())
+            break;
+        QThread::msleep(1);
+    }
     EXPECT_THROW(check(writer), support::Failure);
     // Taken by a second run meanwhile: still not this run's.
     krvt5::ConnectionRef second = openAnother();
