@@ -120,14 +120,18 @@ public:
         return error.databaseText().contains(QLatin1String("no such table"), Qt::CaseInsensitive);
     }
     QStringList sessionSetup() const override { return {}; }
-    // The write lock from the start, not at the first write: what the batch reads stays true
-    // until its commit.
-    // The library's busy handler waits for the lock at the client's pace; nothing queues.
+    // The file to itself from the start, readers kept out too: what the batch reads stays true
+    // until its commit, and a client that reads first and writes later (a deferred
+    // transaction, as QtSql's transaction() begins) waits for the batch before its read
+    // instead of failing at its write, which SQLite refuses without waiting while another
+    // client holds the write lock.
+    // Asked without waiting: a try that waited would hold the write lock meanwhile, failing
+    // such a client that is between its read and its write. A failed try lets go at once.
     QStringList beginExclusive(const QStringList&, bool) const override
     {
-        return {QStringLiteral("BEGIN IMMEDIATE")};
+        return {QStringLiteral("PRAGMA busy_timeout = 0"), QStringLiteral("BEGIN EXCLUSIVE")};
     }
-    // SQLITE_BUSY, once the busy handler gave up.
+    // SQLITE_BUSY.
     bool isBusy(const QSqlError& error) const override
     {
         return error.nativeErrorCode() == QLatin1String("5");
@@ -135,7 +139,8 @@ public:
     bool refusesStatement(const QSqlError&) const override { return false; }
     QStringList endExclusive(bool commit) const override
     {
-        return {commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK")};
+        return {commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"),
+                QStringLiteral("PRAGMA busy_timeout = %1").arg(sqliteBusyMs)};
     }
     QString nonTransactionalTables() const override { return {}; }
 };

@@ -56,6 +56,9 @@ public:
     // A statement that gives a table's columns and no row.
     QString columnProbe(const QString& quotedTable) const;
 
+    // How long an SQLite statement waits for a file that another client holds.
+    static constexpr int sqliteBusyMs = 5000;
+
     static const Engine& mysql();
     static const Engine& sqlite();
 };

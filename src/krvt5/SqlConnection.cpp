@@ -105,7 +105,8 @@ std::shared_ptr<SqlConnection> SqlConnection::openSqlite(const QString& file,
     // mode=rw: should the file vanish meanwhile, fail instead of creating it.
     db.setDatabaseName(QUrl::fromLocalFile(file).toString(QUrl::FullyEncoded) +
                        QStringLiteral("?mode=rw"));
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=5000"));
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(Engine::sqliteBusyMs));
     if (!db.open())
         throw fail(SqlErrorText(db.lastError()));
     // SQLite reads the file lazily: make sure now that it is a database.

@@ -58,11 +58,17 @@ public:
         : thread_(
               [&db, work = std::move(work), name = QStringLiteral("terminal-%1").arg(++count_)] {
                   {
-                      QSqlDatabase connection =
-                          QSqlDatabase::addDatabase(QStringLiteral("QMYSQL"), name);
-                      connection.setHostName(db.server());
-                      connection.setPort(db.port().toInt());
-                      connection.setDatabaseName(db.name());
+                      const bool server = db.engine() == Engine::MariaDB;
+                      QSqlDatabase connection = QSqlDatabase::addDatabase(
+                          server ? QStringLiteral("QMYSQL") : QStringLiteral("QSQLITE"), name);
+                      if (server) {
+                          connection.setHostName(db.server());
+                          connection.setPort(db.port().toInt());
+                          connection.setDatabaseName(db.name());
+                      } else {
+                          connection.setDatabaseName(db.server().mid(7) + u'/' + db.name() +
+                                                     QStringLiteral(".db"));
+                      }
                       if (connection.open(db.user(), db.password()))
                           work(connection);
                       else
@@ -120,12 +126,12 @@ protected:
     }
 
     generation::Figures runBulk(const std::vector<QStringList>& rows,
-                                generation::ScanObserver* observer = nullptr)
+                                generation::ScanObserver* observer = nullptr,
+                                BatchLimits limits = BatchLimits{4, 500})
     {
         writeFile(state.cArchivo, csv(rows));
         state.nTicket = 100;
-        generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
-                                  BatchLimits{4, 500});
+        generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases), limits);
         const generation::Figures figures =
             generation::RecorrerHoja(state, surface, &sink, observer);
         state.oLibro.reset();
@@ -201,6 +207,56 @@ TEST_P(PosDatabaseTest, ANumberTakenDuringTheRunIsPassedOverAtItsCommit)
                       .toDouble(),
                   7.0);
     }
+}
+
+// A POS whose sales read before they write in a plain transaction (QtSql's transaction(), a
+// deferred one on SQLite, without a locking read on MariaDB) sells all through a run: it waits
+// for a batch, and none of its sales fails.
+TEST_P(PosDatabaseTest, APosThatReadsBeforeItWritesSellsThroughARunWithoutAFailure)
+{
+    std::atomic<bool> runEnded{false};
+    std::atomic<int> sold{0};
+    std::atomic<int> failed{0};
+    QString firstFailure;
+    generation::Figures figures;
+    {
+        Terminal pos(*db, [&](QSqlDatabase& connection) {
+            for (int venta = 5000; !runEnded; ++venta) {
+                QSqlQuery query(connection);
+                const bool ok =
+                    connection.transaction() &&
+                    query.exec(
+                        QStringLiteral("SELECT Id FROM tickets WHERE Venta = %1").arg(venta)) &&
+                    !query.next() &&
+                    query.exec(
+                        QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                                       "VALUES (%1, '2020-01-01', '10:00', 7, 7)")
+                            .arg(venta)) &&
+                    query.exec(QStringLiteral("INSERT INTO ticketsdetalle (Venta, Partida, Fecha, "
+                                              "Hora, Producto, Descrip, Cantidad, Precio, "
+                                              "IdTicket) VALUES (%1, 1, '2020-01-01', '10:00', "
+                                              "'V', 'POS', 1, 7, %2)")
+                                   .arg(venta)
+                                   .arg(query.lastInsertId().toLongLong())) &&
+                    connection.commit();
+                if (ok) {
+                    ++sold;
+                } else {
+                    if (failed++ == 0)
+                        firstFailure = query.lastError().text() + connection.lastError().text();
+                    connection.rollback();
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        // Batches of 200 tickets, a few milliseconds each, while the POS sells.
+        figures = runBulk(sales(3000), nullptr, BatchLimits{200, 500, 200});
+        runEnded = true;
+    }
+    EXPECT_EQ(failed, 0) << firstFailure.toStdString();
+    EXPECT_GT(sold, 5);
+    EXPECT_EQ(figures.existed, 0);
+    expectEveryNumberOnceAndWhole();
 }
 
 // A terminal keeps a sale open (a locking read of its number, then nothing) while the run
