@@ -167,7 +167,9 @@ int dump(const QString& driver, const QString& database)
 } // namespace
 
 // Sells as a POS does, every few milliseconds: in its own transaction it reads whether a number
-// is taken with a lock, and stores the header and its line when it is not.
+// is taken, and stores the header and its line when it is not. Every other sale reads with a
+// lock (BEGIN IMMEDIATE, FOR UPDATE); the others as QtSql's transaction() begins, reading
+// without one.
 int pos(const QString& driver, const QString& database, int first, int last, int milliseconds)
 {
     QSqlDatabase db = open(driver, database, false);
@@ -188,10 +190,12 @@ int pos(const QString& driver, const QString& database, int first, int last, int
                 throw std::runtime_error(q.lastError().text().toStdString());
         };
         try {
-            run(mysql ? QStringLiteral("START TRANSACTION") : QStringLiteral("BEGIN IMMEDIATE"));
+            const bool locking = waits.size() % 2 == 0;
+            run(mysql ? QStringLiteral("START TRANSACTION")
+                      : (locking ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")));
             run(QStringLiteral("SELECT Id FROM tickets WHERE Venta = %1%2")
                     .arg(venta)
-                    .arg(mysql ? QStringLiteral(" FOR UPDATE") : QString()));
+                    .arg(mysql && locking ? QStringLiteral(" FOR UPDATE") : QString()));
             const bool taken = q.next();
             q.finish();
             if (!taken) {
