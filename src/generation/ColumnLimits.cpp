@@ -5,6 +5,7 @@
 #include "plaintext/Windows1252.h"
 #include "support/Failure.h"
 
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -89,8 +90,10 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
     QSqlQuery query(connection.database());
     if (!query.exec(QStringLiteral(
             "SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, "
-            "CHARACTER_SET_NAME, NUMERIC_PRECISION, NUMERIC_SCALE FROM information_schema.COLUMNS "
-            "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN ('tickets', 'ticketsdetalle')")))
+            "CHARACTER_SET_NAME, NUMERIC_PRECISION, NUMERIC_SCALE, IS_NULLABLE = 'NO' AND "
+            "COLUMN_DEFAULT IS NULL, EXTRA FROM information_schema.COLUMNS "
+            "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN ('tickets', 'ticketsdetalle') "
+            "ORDER BY ORDINAL_POSITION")))
         throw support::Failure(
             QStringLiteral("No se pudieron leer las columnas de la base de datos "
                            "(%1): %2")
@@ -99,9 +102,11 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
         const QString table = query.value(0).toString();
         const QString column = query.value(1).toString();
         const bool header = table.compare(kTickets.name, Qt::CaseInsensitive) == 0;
+        bool filled = header && column.compare(kKeyColumn, Qt::CaseInsensitive) == 0;
         for (const Column& known : header ? kTickets.columns : kTicketsDetalle.columns) {
             if (column.compare(known.name, Qt::CaseInsensitive) != 0)
                 continue;
+            filled = true;
             if (known.source == Source::Descrip)
                 limits.descrip =
                     ColumnLimits::Text{query.value(3).toInt(), query.value(4).toString()};
@@ -110,8 +115,47 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
                                                        Qt::CaseInsensitive) == 0)
                 limits.amounts.push_back({column, query.value(5).toInt(), query.value(6).toInt()});
         }
+        // Keys and computed columns take no value; a type without a value of its own is left
+        // out, and the server's refusal names it.
+        const QString extra = query.value(8).toString().toLower();
+        if (filled || !query.value(7).toBool() || extra.contains(QLatin1String("auto_increment")) ||
+            extra.contains(QLatin1String("generated")) ||
+            extra.contains(QLatin1String("virtual")) || extra.contains(QLatin1String("persistent")))
+            continue;
+        if (const std::optional<QString> literal = ImplicitDefault(query.value(2).toString()))
+            (header ? limits.headerFills : limits.lineFills).push_back({column, *literal});
     }
     return limits;
+}
+
+std::optional<QString> ImplicitDefault(const QString& dataType)
+{
+    static const QSet<QString> numbers{
+        QStringLiteral("tinyint"), QStringLiteral("smallint"), QStringLiteral("mediumint"),
+        QStringLiteral("int"),     QStringLiteral("integer"),  QStringLiteral("bigint"),
+        QStringLiteral("decimal"), QStringLiteral("numeric"),  QStringLiteral("float"),
+        QStringLiteral("double"),  QStringLiteral("real"),     QStringLiteral("bit"),
+        QStringLiteral("year"),    QStringLiteral("bool"),     QStringLiteral("boolean")};
+    static const QSet<QString> texts{
+        QStringLiteral("char"),   QStringLiteral("varchar"),    QStringLiteral("tinytext"),
+        QStringLiteral("text"),   QStringLiteral("mediumtext"), QStringLiteral("longtext"),
+        QStringLiteral("binary"), QStringLiteral("varbinary"),  QStringLiteral("tinyblob"),
+        QStringLiteral("blob"),   QStringLiteral("mediumblob"), QStringLiteral("longblob"),
+        QStringLiteral("set"),    QStringLiteral("json")};
+    const QString type = dataType.toLower();
+    if (numbers.contains(type))
+        return QStringLiteral("0");
+    if (texts.contains(type))
+        return QStringLiteral("''");
+    if (type == QLatin1String("enum"))
+        return QStringLiteral("1"); // the first of the list
+    if (type == QLatin1String("date"))
+        return QStringLiteral("'0000-00-00'");
+    if (type == QLatin1String("datetime") || type == QLatin1String("timestamp"))
+        return QStringLiteral("'0000-00-00 00:00:00'");
+    if (type == QLatin1String("time"))
+        return QStringLiteral("'00:00:00'");
+    return std::nullopt;
 }
 
 QString AmountText(double amount, std::optional<int> scale)

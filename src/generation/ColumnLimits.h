@@ -18,8 +18,17 @@ struct ColumnLimits {
         int precision = 0;
         int scale = 0;
     };
+    // A column of the POS's own, NOT NULL without a default, that the program leaves out: a
+    // strict session refuses a row without it, so the program gives it the value the server
+    // gives it outside strict mode.
+    struct Fill {
+        QString column;
+        QString literal; // SQL
+    };
     std::optional<Text> descrip;
     std::vector<Decimal> amounts; // Efectivo, Total, Precio
+    std::vector<Fill> headerFills;
+    std::vector<Fill> lineFills;
 
     // Why the description cannot be stored whole, or nothing.
     std::optional<QString> descripProblem(const QString& descrip) const;
@@ -30,6 +39,11 @@ struct ColumnLimits {
 };
 
 ColumnLimits ReadColumnLimits(krvt5::Connection& connection);
+
+// The value a MySQL server gives a NOT NULL column without a default that a row leaves out,
+// outside strict mode, as an SQL literal, by the column's DATA_TYPE; nothing for a type
+// without one.
+std::optional<QString> ImplicitDefault(const QString& dataType);
 
 // An amount as the writers send it: rounded to the scale of its columns where they share one,
 // as the server would round it, so that the loader stores it without a note.

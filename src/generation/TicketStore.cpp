@@ -98,6 +98,8 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
       line_(resolve(kTicketsDetalle)), direct_(db_), readBack_(db_), facts_(std::move(facts)),
       text_(QString(), QMetaType(QMetaType::QString))
 {
+    addFills(header_, facts_.headerFills);
+    addFills(line_, facts_.lineFills);
     // The key is read back on both engines; a table without it cannot link its lines.
     const QString key = db_.driver()->escapeIdentifier(
         connection_.column(kTickets.name, kKeyColumn), QSqlDriver::FieldName);
@@ -130,7 +132,10 @@ void TicketStore::begin(const krvt5::Patience& patience)
 TableFacts TableFacts::read(krvt5::Connection& connection)
 {
     TableFacts facts;
-    facts.amountScale = ReadColumnLimits(connection).commonScale();
+    ColumnLimits limits = ReadColumnLimits(connection);
+    facts.amountScale = limits.commonScale();
+    facts.headerFills = std::move(limits.headerFills);
+    facts.lineFills = std::move(limits.lineFills);
     const QString query = connection.engine().nonTransactionalTables();
     if (query.isEmpty())
         return facts;
@@ -238,10 +243,21 @@ TicketStore::Target TicketStore::resolve(const PosTable& table)
     return target;
 }
 
+void TicketStore::addFills(Target& target, const std::vector<ColumnLimits::Fill>& fills) const
+{
+    for (const ColumnLimits::Fill& fill : fills) {
+        target.fillColumns.append(
+            db_.driver()->escapeIdentifier(fill.column, QSqlDriver::FieldName));
+        target.fillLiterals.append(fill.literal);
+        target.fillValues += QStringLiteral(", ") + fill.literal;
+    }
+}
+
 QString TicketStore::insertInto(const Target& target) const
 {
     return QStringLiteral("INSERT INTO %1 (%2) VALUES ")
-        .arg(target.quotedName, target.quotedColumns.join(QStringLiteral(", ")));
+        .arg(target.quotedName,
+             (target.quotedColumns + target.fillColumns).join(QStringLiteral(", ")));
 }
 
 void TicketStore::failed(const Target& target, const QSqlQuery& query) const
@@ -415,8 +431,11 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
     }
     fileRequests_->serve(out);
     text_.setValue(loadName());
+    QStringList fills;
+    for (qsizetype i = 0; i < target.fillColumns.size(); ++i)
+        fills.append(target.fillColumns[i] + QStringLiteral(" = ") + target.fillLiterals[i]);
     const QString statement = engine_.loadStatement(db_.driver()->formatValue(text_),
-                                                    target.quotedName, target.quotedColumns);
+                                                    target.quotedName, target.quotedColumns, fills);
     if (!direct_.exec(statement)) {
         load_ = false;
         return std::nullopt;
@@ -465,6 +484,7 @@ qlonglong TicketStore::insertLiteral(Target& target, std::span<const Ticket> tic
             first = false;
             AppendLiteral(statement, column.source, values, driver, text_);
         }
+        statement += target.fillValues;
         statement += u')';
     }
     if (!direct_.exec(statement))
@@ -506,7 +526,7 @@ QSqlQuery& TicketStore::prepared(Target& target, int rows)
     for (const Column& column : target.table->columns)
         markers.append(IsConstant(column.source) ? ConstantLiteral(column.source)
                                                  : QStringLiteral("?"));
-    const QString row = u'(' + markers.join(QStringLiteral(", ")) + u')';
+    const QString row = u'(' + markers.join(QStringLiteral(", ")) + target.fillValues + u')';
     QString statement = insertInto(target);
     statement.reserve(statement.size() + rows * (row.size() + 2));
     for (int i = 0; i < rows; ++i) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "generation/ColumnLimits.h"
 #include "generation/TicketColumns.h"
 #include "generation/TicketSink.h"
 #include "krvt5/Connection.h"
@@ -39,6 +40,9 @@ struct TableFacts {
     QStringList nonTransactional;
     // The scale every amount column shares, where they share one.
     std::optional<int> amountScale;
+    // Columns of the POS's own that need a value the program gives them.
+    std::vector<ColumnLimits::Fill> headerFills;
+    std::vector<ColumnLimits::Fill> lineFills;
 
     static TableFacts read(krvt5::Connection& connection);
 };
@@ -97,10 +101,15 @@ private:
         const PosTable* table = nullptr;
         QString quotedName;
         QStringList quotedColumns;
+        // Columns of the POS's own given a fixed value, after the program's.
+        QStringList fillColumns;
+        QStringList fillLiterals;
+        QString fillValues;                                // ", 0, ''", as a row ends
         std::map<int, std::unique_ptr<QSqlQuery>> inserts; // prepared, by row count
     };
 
     Target resolve(const PosTable& table);
+    void addFills(Target& target, const std::vector<ColumnLimits::Fill>& fills) const;
     QString amountText(double amount) const;
     // "INSERT INTO table (columns) VALUES ".
     QString insertInto(const Target& target) const;

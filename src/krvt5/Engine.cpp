@@ -24,12 +24,17 @@ public:
     bool prefersLiteralInserts() const override { return true; }
     bool hasServerLoader() const override { return true; }
     QString loadStatement(const QString& quotedFile, const QString& quotedTable,
-                          const QStringList& quotedColumns) const override
+                          const QStringList& quotedColumns,
+                          const QStringList& assignments) const override
     {
-        return QStringLiteral("LOAD DATA LOCAL INFILE %1 INTO TABLE %2 CHARACTER SET utf8mb4 "
-                              "FIELDS TERMINATED BY '\\t' ESCAPED BY '\\\\' LINES TERMINATED BY "
-                              "'\\n' (%3)")
-            .arg(quotedFile, quotedTable, quotedColumns.join(QStringLiteral(", ")));
+        QString statement =
+            QStringLiteral("LOAD DATA LOCAL INFILE %1 INTO TABLE %2 CHARACTER SET utf8mb4 "
+                           "FIELDS TERMINATED BY '\\t' ESCAPED BY '\\\\' LINES TERMINATED BY "
+                           "'\\n' (%3)")
+                .arg(quotedFile, quotedTable, quotedColumns.join(QStringLiteral(", ")));
+        if (!assignments.isEmpty())
+            statement += QStringLiteral(" SET ") + assignments.join(QStringLiteral(", "));
+        return statement;
     }
     bool isMissingTable(const QSqlError& error) const override
     {
@@ -37,11 +42,12 @@ public:
     }
     // Strict whatever the server's default: a value a column cannot hold is an error, never
     // cut or replaced with a warning; quoting as the program writes it (no ANSI_QUOTES, no
-    // NO_BACKSLASH_ESCAPES).
+    // NO_BACKSLASH_ESCAPES). The zero date stays allowed: it is what a non-strict server gives
+    // a date column of the POS's own that has no default.
     QStringList sessionSetup() const override
     {
         return {QStringLiteral("SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_ZERO_IN_DATE,"
-                               "NO_ZERO_DATE,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION'")};
+                               "ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION'")};
     }
     // A table lock makes a POS that reads with a lock before it inserts wait, where the gap
     // locks of a locking read would deadlock with it. LOCK TABLES ends an open transaction, and
@@ -111,7 +117,8 @@ public:
     int maxStatementRows() const override { return 64; }
     bool prefersLiteralInserts() const override { return false; }
     bool hasServerLoader() const override { return false; }
-    QString loadStatement(const QString&, const QString&, const QStringList&) const override
+    QString loadStatement(const QString&, const QString&, const QStringList&,
+                          const QStringList&) const override
     {
         return {};
     }

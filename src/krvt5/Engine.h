@@ -31,10 +31,12 @@ public:
     // Multi-row INSERTs with the values in their text: cheaper than prepared ones where a
     // prepared execute costs extra round trips.
     virtual bool prefersLiteralInserts() const = 0;
-    // The server's own bulk loader of a client file (loadStatement() gives its statement).
+    // The server's own bulk loader of a client file (loadStatement() gives its statement, with
+    // `assignments` such as "`Caja` = 0" for columns that the file does not hold).
     virtual bool hasServerLoader() const = 0;
     virtual QString loadStatement(const QString& quotedFile, const QString& quotedTable,
-                                  const QStringList& quotedColumns) const = 0;
+                                  const QStringList& quotedColumns,
+                                  const QStringList& assignments = {}) const = 0;
     // Whether an error says that the table is not there.
     virtual bool isMissingTable(const QSqlError& error) const = 0;
     // The session settings every connection starts with; empty when there are none.

@@ -507,6 +507,42 @@ TEST_P(PosDatabaseTest, TheDryRunNamesEveryRowItsColumnsCannotHold)
 }
 
 // The program's sessions are strict even where the server's default is not.
+// Columns the POS added for itself, NOT NULL without a default: the program leaves them out, and
+// a server outside strict mode gives them its own value (0, '', the first of an ENUM, the zero
+// date). Strict sessions refuse to; the program gives the same values itself, on the loader
+// and on INSERTs alike.
+TEST_P(PosDatabaseTest, ColumnsOfThePosOwnWithoutADefaultGetWhatTheServerWouldGiveThem)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "an SQLite column without a default has no value of its own";
+    db->exec(QStringLiteral("ALTER TABLE tickets ADD COLUMN Caja INT NOT NULL, ADD COLUMN Estado "
+                            "ENUM('abierto', 'cerrado') NOT NULL, ADD COLUMN Cerrado DATETIME "
+                            "NOT NULL, ADD COLUMN Cliente VARCHAR(30) NOT NULL"));
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle ADD COLUMN Costo DECIMAL(8,2) NOT NULL, "
+                            "ADD COLUMN Nota TEXT NOT NULL, ADD COLUMN Entrega DATE NOT NULL, "
+                            "ADD COLUMN Alta TIME NOT NULL"));
+    // Reconnected, so that the run sees the new columns.
+    support::oBases->CierraBdD(state.cnBase);
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    for (const bool loader : {true, false}) {
+        SCOPED_TRACE(loader ? "loader" : "INSERTs");
+        emptyTables("InnoDB");
+        BatchLimits limits{4, 500};
+        limits.serverLoader = loader;
+        EXPECT_EQ(runBulk(sales(10), nullptr, limits).written, 10);
+        expectEveryNumberOnceAndWhole();
+        EXPECT_EQ(db->rows(QStringLiteral("SELECT DISTINCT Caja, Estado, CAST(Cerrado AS CHAR), "
+                                          "Cliente FROM tickets")),
+                  (std::vector<QStringList>{{QStringLiteral("0"), QStringLiteral("abierto"),
+                                             QStringLiteral("0000-00-00 00:00:00"), QString()}}));
+        EXPECT_EQ(
+            db->rows(QStringLiteral("SELECT DISTINCT Costo, Nota, CAST(Entrega AS CHAR), "
+                                    "CAST(Alta AS CHAR) FROM ticketsdetalle")),
+            (std::vector<QStringList>{{QStringLiteral("0.00"), QString(),
+                                       QStringLiteral("0000-00-00"), QStringLiteral("00:00:00")}}));
+    }
+}
+
 TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
 {
     if (db->engine() != Engine::MariaDB)
