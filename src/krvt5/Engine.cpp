@@ -44,10 +44,13 @@ public:
     // cut or replaced with a warning; quoting as the program writes it (no ANSI_QUOTES, no
     // NO_BACKSLASH_ESCAPES). The zero date stays allowed: it is what a non-strict server gives
     // a date column of the POS's own that has no default.
+    // Autocommit whatever the server's default: without it, a read would leave a transaction
+    // open that keeps the tables from every LOCK TABLES, the run's own included.
     QStringList sessionSetup() const override
     {
         return {QStringLiteral("SET SESSION sql_mode = 'STRICT_ALL_TABLES,NO_ZERO_IN_DATE,"
-                               "ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION'")};
+                               "ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION', "
+                               "autocommit = 1")};
     }
     // A table lock makes a POS that reads with a lock before it inserts wait, where the gap
     // locks of a locking read would deadlock with it. LOCK TABLES ends an open transaction, and

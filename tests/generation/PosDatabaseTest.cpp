@@ -138,6 +138,63 @@ protected:
         return figures;
     }
 
+    struct PosTally {
+        int sold = 0;
+        int failed = 0;
+        QString firstFailure;
+        generation::Figures run;
+    };
+
+    // A run of 3,000 tickets in batches of 200 (a few milliseconds each) while a POS terminal
+    // sells numbers past the run's, one sale a millisecond after the last: in one transaction
+    // it reads whether the number is taken (with a lock, or as QtSql's transaction() begins),
+    // then stores the header and its line.
+    PosTally sellThroughARun(bool locking)
+    {
+        const bool server = db->engine() == Engine::MariaDB;
+        std::atomic<bool> runEnded{false};
+        PosTally tally;
+        {
+            Terminal pos(*db, [&](QSqlDatabase& connection) {
+                for (int venta = 5000; !runEnded; ++venta) {
+                    QSqlQuery query(connection);
+                    const bool began = locking && !server
+                                           ? query.exec(QStringLiteral("BEGIN IMMEDIATE"))
+                                           : connection.transaction();
+                    const bool ok =
+                        began &&
+                        query.exec(QStringLiteral("SELECT Id FROM tickets WHERE Venta = %1%2")
+                                       .arg(venta)
+                                       .arg(locking && server ? QStringLiteral(" FOR UPDATE")
+                                                              : QString())) &&
+                        !query.next() &&
+                        query.exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, "
+                                                  "Efectivo, Total) VALUES (%1, '2020-01-01', "
+                                                  "'10:00', 7, 7)")
+                                       .arg(venta)) &&
+                        query.exec(QStringLiteral("INSERT INTO ticketsdetalle (Venta, Partida, "
+                                                  "Fecha, Hora, Producto, Descrip, Cantidad, "
+                                                  "Precio, IdTicket) VALUES (%1, 1, "
+                                                  "'2020-01-01', '10:00', 'V', 'POS', 1, 7, %2)")
+                                       .arg(venta)
+                                       .arg(query.lastInsertId().toLongLong())) &&
+                        query.exec(QStringLiteral("COMMIT"));
+                    if (ok) {
+                        ++tally.sold;
+                    } else {
+                        if (tally.failed++ == 0)
+                            tally.firstFailure = query.lastError().text();
+                        QSqlQuery(connection).exec(QStringLiteral("ROLLBACK"));
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+            tally.run = runBulk(sales(3000), nullptr, BatchLimits{200, 500, 200});
+            runEnded = true;
+        }
+        return tally;
+    }
+
     // Numbers stored more than once, and headers without exactly one line.
     void expectEveryNumberOnceAndWhole()
     {
@@ -211,51 +268,35 @@ TEST_P(PosDatabaseTest, ANumberTakenDuringTheRunIsPassedOverAtItsCommit)
 
 // A POS whose sales read before they write in a plain transaction (QtSql's transaction(), a
 // deferred one on SQLite, without a locking read on MariaDB) sells all through a run: it waits
-// for a batch, and none of its sales fails.
+// for a batch, and none of its sales fails. So does one that reads with a lock.
 TEST_P(PosDatabaseTest, APosThatReadsBeforeItWritesSellsThroughARunWithoutAFailure)
 {
-    std::atomic<bool> runEnded{false};
-    std::atomic<int> sold{0};
-    std::atomic<int> failed{0};
-    QString firstFailure;
-    generation::Figures figures;
-    {
-        Terminal pos(*db, [&](QSqlDatabase& connection) {
-            for (int venta = 5000; !runEnded; ++venta) {
-                QSqlQuery query(connection);
-                const bool ok =
-                    connection.transaction() &&
-                    query.exec(
-                        QStringLiteral("SELECT Id FROM tickets WHERE Venta = %1").arg(venta)) &&
-                    !query.next() &&
-                    query.exec(
-                        QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
-                                       "VALUES (%1, '2020-01-01', '10:00', 7, 7)")
-                            .arg(venta)) &&
-                    query.exec(QStringLiteral("INSERT INTO ticketsdetalle (Venta, Partida, Fecha, "
-                                              "Hora, Producto, Descrip, Cantidad, Precio, "
-                                              "IdTicket) VALUES (%1, 1, '2020-01-01', '10:00', "
-                                              "'V', 'POS', 1, 7, %2)")
-                                   .arg(venta)
-                                   .arg(query.lastInsertId().toLongLong())) &&
-                    connection.commit();
-                if (ok) {
-                    ++sold;
-                } else {
-                    if (failed++ == 0)
-                        firstFailure = query.lastError().text() + connection.lastError().text();
-                    connection.rollback();
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        });
-        // Batches of 200 tickets, a few milliseconds each, while the POS sells.
-        figures = runBulk(sales(3000), nullptr, BatchLimits{200, 500, 200});
-        runEnded = true;
+    for (const bool locking : {false, true}) {
+        SCOPED_TRACE(locking ? "locking read" : "plain read");
+        emptyTables("InnoDB");
+        const PosTally tally = sellThroughARun(locking);
+        EXPECT_EQ(tally.failed, 0) << tally.firstFailure.toStdString();
+        EXPECT_GT(tally.sold, 5);
+        EXPECT_EQ(tally.run.existed, 0);
+        expectEveryNumberOnceAndWhole();
     }
-    EXPECT_EQ(failed, 0) << firstFailure.toStdString();
-    EXPECT_GT(sold, 5);
-    EXPECT_EQ(figures.existed, 0);
+}
+
+// The same on an SQLite file in WAL mode, where readers never wait: a POS that reads with a
+// lock sells all through a run. (One that reads first without a lock fails there whenever
+// another client writes meanwhile, whatever that client does.)
+TEST_P(PosDatabaseTest, OnAnSqliteFileInWalModeALockingPosSellsThroughARun)
+{
+    if (db->engine() != Engine::SQLite)
+        GTEST_SKIP() << "a journal mode is SQLite's";
+    QSqlQuery mode(db->sql());
+    ASSERT_TRUE(mode.exec(QStringLiteral("PRAGMA journal_mode = WAL")) && mode.next());
+    ASSERT_EQ(mode.value(0).toString(), QStringLiteral("wal"));
+    mode.finish();
+    const PosTally tally = sellThroughARun(true);
+    EXPECT_EQ(tally.failed, 0) << tally.firstFailure.toStdString();
+    EXPECT_GT(tally.sold, 5);
+    EXPECT_EQ(tally.run.written, 3000);
     expectEveryNumberOnceAndWhole();
 }
 
@@ -552,6 +593,8 @@ TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
     EXPECT_TRUE(query.value(0).toString().contains(QStringLiteral("STRICT_ALL_TABLES")))
         << query.value(0).toString().toStdString();
     EXPECT_FALSE(query.value(0).toString().contains(QStringLiteral("ANSI_QUOTES")));
+    ASSERT_TRUE(query.exec(QStringLiteral("SELECT @@SESSION.autocommit")) && query.next());
+    EXPECT_EQ(query.value(0).toInt(), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, PosDatabaseTest, testing::ValuesIn(engines()), engineName);
