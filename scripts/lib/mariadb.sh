@@ -51,7 +51,7 @@ mariadb_start() {
   local password="gt-$RANDOM$RANDOM"
   mariadb --no-defaults --socket="$dir/mysqld.sock" -uroot <<SQL
 CREATE USER 'gtprueba'@'127.0.0.1' IDENTIFIED BY '$password';
-GRANT ALL PRIVILEGES ON *.* TO 'gtprueba'@'127.0.0.1';
+GRANT ALL PRIVILEGES ON *.* TO 'gtprueba'@'127.0.0.1' WITH GRANT OPTION;
 FLUSH PRIVILEGES;
 SQL
   export GT_MYSQL_HOST=127.0.0.1 GT_MYSQL_PORT="$port" GT_MYSQL_USER=gtprueba

@@ -73,6 +73,13 @@ public:
     {
         return error.nativeErrorCode() == QLatin1String("1205");
     }
+    // ER_DBACCESS_DENIED_ERROR, ER_TABLEACCESS_DENIED_ERROR, ER_SPECIFIC_ACCESS_DENIED_ERROR.
+    bool isDenied(const QSqlError& error) const override
+    {
+        const QString code = error.nativeErrorCode();
+        return code == QLatin1String("1044") || code == QLatin1String("1142") ||
+               code == QLatin1String("1227");
+    }
     // ER_PARSE_ERROR.
     bool refusesStatement(const QSqlError& error) const override
     {
@@ -146,6 +153,7 @@ public:
     {
         return error.nativeErrorCode() == QLatin1String("5");
     }
+    bool isDenied(const QSqlError&) const override { return false; }
     bool refusesStatement(const QSqlError&) const override { return false; }
     QStringList endExclusive(bool commit) const override
     {

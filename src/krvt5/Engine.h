@@ -49,6 +49,8 @@ public:
     virtual QStringList beginExclusive(const QStringList& quotedTables, bool queue) const = 0;
     // Whether an error says that another client holds what a statement asked for.
     virtual bool isBusy(const QSqlError& error) const = 0;
+    // Whether an error says that the user may not do what a statement asked.
+    virtual bool isDenied(const QSqlError& error) const = 0;
     // Whether an error says that the server does not know a statement's syntax.
     virtual bool refusesStatement(const QSqlError& error) const = 0;
     virtual QStringList endExclusive(bool commit) const = 0;

@@ -180,6 +180,15 @@ void SqlConnection::BeginExclusiveTrans(const QStringList& tables, const Patienc
             queueForTables_ = true; // a server without the form that never queues
             continue;
         }
+        if (engine_.isDenied(*refused))
+            throw Failure(QStringLiteral("No se pudo reservar las tablas %1 de la base de datos "
+                                         "\"%2\" (%3): el usuario no tiene el permiso LOCK "
+                                         "TABLES, que el programa necesita para que ninguna "
+                                         "venta del punto de venta tome el número de un ticket "
+                                         "mientras se guarda. Quien administra la base de datos "
+                                         "puede darlo con GRANT LOCK TABLES ON `%2`.* a ese "
+                                         "usuario. (%4)")
+                              .arg(names, databaseName_, description_, SqlErrorText(*refused)));
         if (!engine_.isBusy(*refused))
             throw Failure(QStringLiteral("No se pudo reservar las tablas %1 de la base de datos "
                                          "\"%2\" (%3): %4")

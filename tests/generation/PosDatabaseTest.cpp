@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <atomic>
@@ -582,6 +583,37 @@ TEST_P(PosDatabaseTest, ColumnsOfThePosOwnWithoutADefaultGetWhatTheServerWouldGi
             (std::vector<QStringList>{{QStringLiteral("0.00"), QString(),
                                        QStringLiteral("0000-00-00"), QStringLiteral("00:00:00")}}));
     }
+}
+
+// A POS user may lack the permission to lock tables, which keeps the POS's sales off the
+// batch's numbers: the run stops before it writes anything and says what to ask for.
+TEST_P(PosDatabaseTest, AUserWhoMayNotLockTheTablesIsToldWhatToAskFor)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "only a server has permissions";
+    const QString user = QStringLiteral("gtcaja_") + db->name().section(u'_', 1);
+    const QString account = QStringLiteral("'%1'@'%2'").arg(user, db->server());
+    db->exec(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'caja-1'").arg(account));
+    const auto dropped =
+        qScopeGuard([&] { db->exec(QStringLiteral("DROP USER %1").arg(account)); });
+    db->exec(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON `%1`.* TO %2")
+                 .arg(db->name(), account));
+    support::oBases->CierraBdD(state.cnBase);
+    support::oBases->cUsuario = user;
+    support::oBases->cPassword = QStringLiteral("caja-1");
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
+        << support::oBases->UltimoError().toStdString();
+    QString message;
+    try {
+        runBulk(sales(5));
+        ADD_FAILURE() << "the run should fail";
+    } catch (const generation::WalkFailure& failure) {
+        EXPECT_EQ(failure.row, 2);
+        message = failure.message();
+    }
+    EXPECT_TRUE(message.contains(QStringLiteral("GRANT LOCK TABLES"))) << message.toStdString();
+    EXPECT_TRUE(db->rows(QStringLiteral("SELECT Venta FROM tickets")).empty());
+    support::oBases->CierraBdD(state.cnBase);
 }
 
 TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
