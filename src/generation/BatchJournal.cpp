@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace generation {
 
@@ -161,12 +162,45 @@ int RecoverInterruptedBatch(krvt5::Connection& connection, const QString& folder
                     .arg(journal->lastLine)
                     .arg(count)))
             throw fail(lines);
+        // Past the headers found, lines whose headers rolled back (a header table that can,
+        // beside a line table that cannot): each refers to a key given after the marks that
+        // no header holds with its number now.
         std::vector<qlonglong> ourLines;
-        while (lines.next() && ourLines.size() < ours.size() &&
-               lines.value(1).toInt() == journal->ventas[ourLines.size()] &&
-               lines.value(2).toLongLong() == ours[ourLines.size()])
-            ourLines.push_back(lines.value(0).toLongLong());
+        std::vector<std::pair<qlonglong, qlonglong>> orphans; // line key, header key
+        while (lines.next() && ourLines.size() + orphans.size() < journal->ventas.size()) {
+            const std::size_t at = ourLines.size() + orphans.size();
+            const qlonglong header = lines.value(2).toLongLong();
+            if (lines.value(1).toInt() != journal->ventas[at])
+                break;
+            if (orphans.empty() && at < ours.size()) {
+                if (header != ours[at])
+                    break;
+                ourLines.push_back(lines.value(0).toLongLong());
+            } else if (at >= ours.size() && header > journal->lastHeader) {
+                orphans.emplace_back(lines.value(0).toLongLong(), header);
+            } else {
+                break;
+            }
+        }
         lines.finish();
+        if (!orphans.empty()) {
+            QStringList keys;
+            for (const auto& orphan : orphans)
+                keys.append(QString::number(orphan.second));
+            QSqlQuery held(db);
+            if (!held.exec(QStringLiteral("SELECT %1, %2 FROM %3 WHERE %1 IN (%4)")
+                               .arg(key, venta, tickets, keys.join(u','))))
+                throw fail(held);
+            std::unordered_map<qlonglong, std::int32_t> headers;
+            while (held.next())
+                headers.emplace(held.value(0).toLongLong(), held.value(1).toInt());
+            for (std::size_t i = 0; i < orphans.size(); ++i) {
+                const auto found = headers.find(orphans[i].second);
+                if (found != headers.end() && found->second == journal->ventas[ours.size() + i])
+                    break;
+                ourLines.push_back(orphans[i].first);
+            }
+        }
         const auto removeKeys = [&](const QString& table, const std::vector<qlonglong>& keys) {
             for (std::size_t at = 0; at < keys.size(); at += 500) {
                 QStringList list;
