@@ -606,7 +606,6 @@ TEST_P(PosDatabaseTest, TheDryRunNamesEveryRowItsColumnsCannotHold)
     EXPECT_TRUE(tickets().isEmpty());
 }
 
-// The program's sessions are strict even where the server's default is not.
 // Columns the POS added for itself, NOT NULL without a default: the program leaves them out, and
 // a server outside strict mode gives them its own value (0, '', the first of an ENUM, the zero
 // date). Strict sessions refuse to; the program gives the same values itself, on the loader
@@ -674,6 +673,7 @@ TEST_P(PosDatabaseTest, AUserWhoMayNotLockTheTablesIsToldWhatToAskFor)
     support::oBases->CierraBdD(state.cnBase);
 }
 
+// The program's sessions are strict, and autocommit, even where the server's defaults are not.
 TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
 {
     if (db->engine() != Engine::MariaDB)
