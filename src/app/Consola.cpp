@@ -19,8 +19,7 @@ void printSimulation(ConsoleSurface& console, const generation::Simulacion& resu
 {
     const generation::Figures& f = result.figures;
     QString text = QStringLiteral("Simulación: no se escribió nada.\n") +
-                   generation::RunReport::summary(f, generation::RunReport::Tense::Planned) +
-                   u'\n';
+                   generation::RunReport::summary(f, generation::RunReport::Tense::Planned) + u'\n';
     if (!result.existing.empty())
         text += QStringLiteral("Números que ya existen: ") +
                 generation::NumberRanges(result.existing) + u'\n';
@@ -36,10 +35,10 @@ void printSimulation(ConsoleSurface& console, const generation::Simulacion& resu
                         .arg(where, plaintext::withLineFeeds(p.text).replace(u'\n', u' '),
                              p.blocksRun ? QStringLiteral(" [impide la generación]") : QString());
     }
-    problems +=
-        result.runWouldSucceed()
-            ? QStringLiteral("La generación puede proceder.\n")
-            : QStringLiteral("La generación fallaría: corrija el libro antes de proceder.\n");
+    problems += result.runWouldSucceed()
+                    ? QStringLiteral("La generación puede proceder.\n")
+                    : QStringLiteral(
+                          "La generación fallaría: corrija lo que se señala antes de proceder.\n");
     console.print(result.runWouldSucceed() ? stdout : stderr, problems);
 }
 

@@ -82,11 +82,47 @@ std::optional<int> ColumnLimits::commonScale() const
     return amounts.front().scale;
 }
 
-ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
+namespace {
+
+// Whether the program fills a column of the table itself (the header's key is the database's).
+bool programFills(const PosTable& table, const QString& column)
+{
+    if (&table == &kTickets && column.compare(kKeyColumn, Qt::CaseInsensitive) == 0)
+        return true;
+    for (const Column& known : table.columns) {
+        if (column.compare(known.name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+// SQLite gives a column left out no value of its own: one NOT NULL without a default refuses
+// every row the program stores.
+ColumnLimits readSqliteColumns(krvt5::Connection& connection)
 {
     ColumnLimits limits;
+    for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
+        QSqlQuery query(connection.database());
+        if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table->name)))
+            continue;
+        // cid, name, type, notnull, dflt_value, pk
+        while (query.next()) {
+            const QString column = query.value(1).toString();
+            if (query.value(3).toInt() != 0 && query.value(4).isNull() &&
+                query.value(5).toInt() == 0 && !programFills(*table, column))
+                limits.unfillable.append(QStringLiteral("%1.%2").arg(table->name, column));
+        }
+    }
+    return limits;
+}
+
+} // namespace
+
+ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
+{
     if (!connection.engine().isServer())
-        return limits;
+        return readSqliteColumns(connection);
+    ColumnLimits limits;
     QSqlQuery query(connection.database());
     if (!query.exec(QStringLiteral(
             "SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, "
@@ -102,11 +138,10 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
         const QString table = query.value(0).toString();
         const QString column = query.value(1).toString();
         const bool header = table.compare(kTickets.name, Qt::CaseInsensitive) == 0;
-        bool filled = header && column.compare(kKeyColumn, Qt::CaseInsensitive) == 0;
+        const bool filled = programFills(header ? kTickets : kTicketsDetalle, column);
         for (const Column& known : header ? kTickets.columns : kTicketsDetalle.columns) {
             if (column.compare(known.name, Qt::CaseInsensitive) != 0)
                 continue;
-            filled = true;
             if (known.source == Source::Descrip)
                 limits.descrip =
                     ColumnLimits::Text{query.value(3).toInt(), query.value(4).toString()};
@@ -115,8 +150,7 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
                                                        Qt::CaseInsensitive) == 0)
                 limits.amounts.push_back({column, query.value(5).toInt(), query.value(6).toInt()});
         }
-        // Keys and computed columns take no value; a type without a value of its own is left
-        // out, and the server's refusal names it.
+        // Keys and computed columns take no value.
         const QString extra = query.value(8).toString().toLower();
         if (filled || !query.value(7).toBool() || extra.contains(QLatin1String("auto_increment")) ||
             extra.contains(QLatin1String("generated")) ||
@@ -124,6 +158,8 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
             continue;
         if (const std::optional<QString> literal = ImplicitDefault(query.value(2).toString()))
             (header ? limits.headerFills : limits.lineFills).push_back({column, *literal});
+        else
+            limits.unfillable.append(QStringLiteral("%1.%2").arg(table, column));
     }
     return limits;
 }

@@ -3,6 +3,7 @@
 #include "krvt5/Connection.h"
 
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace generation {
@@ -29,6 +30,9 @@ struct ColumnLimits {
     std::vector<Decimal> amounts; // Efectivo, Total, Precio
     std::vector<Fill> headerFills;
     std::vector<Fill> lineFills;
+    // Columns NOT NULL without a default that the program leaves out and can give no value
+    // ("tickets.Zona"): the database refuses every ticket.
+    QStringList unfillable;
 
     // Why the description cannot be stored whole, or nothing.
     std::optional<QString> descripProblem(const QString& descrip) const;

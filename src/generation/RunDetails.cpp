@@ -168,7 +168,8 @@ QString DescribeCheck(const Simulacion& result)
                     .arg(ordered.size() - kMaxWarnings);
     }
     if (!result.runWouldSucceed())
-        text += QStringLiteral("\nLa generación fallaría: corrija el libro antes de proceder.");
+        text +=
+            QStringLiteral("\nLa generación fallaría: corrija lo que se señala antes de proceder.");
     return text;
 }
 

@@ -4,6 +4,7 @@
 #include "generation/ExistingTickets.h"
 #include "generation/SaleRows.h"
 #include "generation/ScanParts.h"
+#include "generation/TicketColumns.h"
 #include "spreadsheet/Conversions.h"
 #include "spreadsheet/Failure.h"
 #include "support/CrearObjeto.h"
@@ -11,6 +12,7 @@
 #include "support/Surface.h"
 #include "support/modComun.h"
 
+#include <chrono>
 #include <unordered_set>
 
 namespace generation {
@@ -97,6 +99,37 @@ bool Simulacion::runWouldSucceed() const
     return true;
 }
 
+namespace {
+
+// What keeps the database from taking any ticket of a run: a column the program cannot fill, or
+// tables the user may not reserve for a batch. The reservation is tried and let go at once;
+// tables another client holds now say nothing of the run, which waits for them.
+std::vector<Simulacion::Problem> databaseRefusals(krvt5::Connection& connection,
+                                                  const ColumnLimits& limits)
+{
+    std::vector<Simulacion::Problem> refusals;
+    for (const QString& column : limits.unfillable) {
+        refusals.push_back(
+            {0,
+             QStringLiteral("La columna \"%1\" de la tabla \"%2\" no admite valores nulos ni "
+                            "tiene valor predeterminado, y el programa no la llena: la base de "
+                            "datos rechazaría todos los tickets.")
+                 .arg(column.section(u'.', 1), column.section(u'.', 0, 0)),
+             true});
+    }
+    try {
+        connection.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name},
+                                       krvt5::Patience{std::chrono::milliseconds(0), {}});
+        connection.RollbackTrans();
+    } catch (const krvt5::TablesBusy&) {
+    } catch (const krvt5::Failure& failure) {
+        refusals.push_back({0, failure.message(), true});
+    }
+    return refusals;
+}
+
+} // namespace
+
 Simulacion Simular(WindowState& state, support::Surface& surface)
 {
     using support::Label;
@@ -117,6 +150,7 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
         *state.cnBase, state.nTicket, LastPossibleTicket(state.nTicket, sheet.lastRow()));
 
     const ColumnLimits limits = ReadColumnLimits(*state.cnBase);
+    std::vector<Simulacion::Problem> refusals = databaseRefusals(*state.cnBase, limits);
 
     surface.setVisible(Label::Label1, true);
     Progress progress(surface, state.cArchivo);
@@ -153,6 +187,8 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
         walk.problem(state.nRenglon, support::failureText(failure), true);
     }
     progress.finish();
+    for (Simulacion::Problem& refusal : refusals)
+        result.problems.push_back(std::move(refusal));
     if (walk.swappedDates()) {
         walk.problem(0,
                      QStringLiteral("La columna D tiene fechas que sólo se leen con el día y el "

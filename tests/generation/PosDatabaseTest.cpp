@@ -196,6 +196,18 @@ protected:
         return tally;
     }
 
+    // The dry run over `rows`; afterwards the connection and the spreadsheet application it
+    // closed are open again for a run.
+    generation::Simulacion dryRun(const std::vector<QStringList>& rows)
+    {
+        writeFile(state.cArchivo, csv(rows));
+        state.nTicket = 100;
+        generation::Simulacion check = generation::Simular(state, surface);
+        EXPECT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+        state.oExcel = std::make_unique<spreadsheet::Application>(spreadsheet::Regional{});
+        return check;
+    }
+
     // A whole sale of the POS's own.
     void sellWhole(int venta)
     {
@@ -660,6 +672,10 @@ TEST_P(PosDatabaseTest, AUserWhoMayNotLockTheTablesIsToldWhatToAskFor)
     support::oBases->cPassword = QStringLiteral("caja-1");
     ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
         << support::oBases->UltimoError().toStdString();
+    const generation::Simulacion check = dryRun(sales(5));
+    ASSERT_EQ(check.problems.size(), 1u);
+    EXPECT_TRUE(check.problems.front().blocksRun);
+    EXPECT_TRUE(check.problems.front().text.contains(QStringLiteral("GRANT LOCK TABLES")));
     QString message;
     try {
         runBulk(sales(5));
@@ -671,6 +687,33 @@ TEST_P(PosDatabaseTest, AUserWhoMayNotLockTheTablesIsToldWhatToAskFor)
     EXPECT_TRUE(message.contains(QStringLiteral("GRANT LOCK TABLES"))) << message.toStdString();
     EXPECT_TRUE(db->rows(QStringLiteral("SELECT Venta FROM tickets")).empty());
     support::oBases->CierraBdD(state.cnBase);
+}
+
+// A column of the POS's own that no ticket of the program can fill (NOT NULL without a default,
+// on SQLite, or of a type without a value of its own, on MySQL): the dry run says so before the
+// run, which would stop at its first ticket with nothing written.
+TEST_P(PosDatabaseTest, TheDryRunNamesAColumnThatWouldRefuseEveryTicket)
+{
+    if (db->engine() == Engine::SQLite) {
+        db->exec(QStringLiteral("DROP TABLE tickets"));
+        db->exec(QStringLiteral("CREATE TABLE tickets (Id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                "Venta INTEGER NOT NULL, Fecha DATE NOT NULL, Hora VARCHAR(8) "
+                                "NOT NULL, Efectivo DECIMAL(12,2) NOT NULL, Total DECIMAL(12,2) "
+                                "NOT NULL, Zona INTEGER NOT NULL)"));
+    } else {
+        db->exec(QStringLiteral("ALTER TABLE tickets ADD COLUMN Zona POINT NOT NULL"));
+        support::oBases->CierraBdD(state.cnBase);
+        ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    }
+    const generation::Simulacion check = dryRun(sales(3));
+    ASSERT_FALSE(check.runWouldSucceed());
+    ASSERT_FALSE(check.problems.empty());
+    EXPECT_EQ(check.problems.front().row, 0);
+    EXPECT_TRUE(check.problems.front().text.startsWith(
+        QStringLiteral("La columna \"Zona\" de la tabla \"tickets\" no admite valores nulos")))
+        << check.problems.front().text.toStdString();
+    expectRunStopsAt(sales(3), 2);
+    EXPECT_TRUE(tickets().isEmpty());
 }
 
 // The program's sessions are strict, and autocommit, even where the server's defaults are not.

@@ -105,8 +105,9 @@ TEST_P(RunDetailsTest, AMonthFirstWorkbookIsNamedFirstInTheConfirmationAndNoWrit
                                        "como mes/día/año"));
     EXPECT_TRUE(lines[6].startsWith(QStringLiteral("- Renglón 3: el importe \"2 pesos\" es texto")))
         << lines[6].toStdString();
-    EXPECT_EQ(lines.last(),
-              QStringLiteral("La generación fallaría: corrija el libro antes de proceder."));
+    EXPECT_EQ(
+        lines.last(),
+        QStringLiteral("La generación fallaría: corrija lo que se señala antes de proceder."));
     expectStateUntouched();
     EXPECT_TRUE(tickets().isEmpty());
     EXPECT_TRUE(surface.enabled);
@@ -243,8 +244,9 @@ TEST(DescribeCheck, SheetWarningsFirstThenRowsCappedWithACountAndTheVerdict)
     EXPECT_EQ(lines[13], QStringLiteral("- Renglón 10: aviso del renglón"));
     EXPECT_EQ(lines[14],
               QStringLiteral("… y 3 avisos más (generar-tickets --simular los muestra todos)"));
-    EXPECT_EQ(lines[15],
-              QStringLiteral("La generación fallaría: corrija el libro antes de proceder."));
+    EXPECT_EQ(
+        lines[15],
+        QStringLiteral("La generación fallaría: corrija lo que se señala antes de proceder."));
 }
 
 TEST(DescribeCheck, NothingToWriteAndNoWarnings)
