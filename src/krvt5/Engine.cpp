@@ -90,6 +90,14 @@ public:
         return {commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"),
                 QStringLiteral("UNLOCK TABLES"), QStringLiteral("SET autocommit = 1")};
     }
+    // Without the PROCESS permission a user sees only its own sessions: then none.
+    QString openTransactions() const override
+    {
+        return QStringLiteral("SELECT p.USER, p.HOST, p.ID, TIMESTAMPDIFF(SECOND, t.trx_started, "
+                              "NOW()) FROM information_schema.INNODB_TRX t JOIN "
+                              "information_schema.PROCESSLIST p ON p.ID = t.trx_mysql_thread_id "
+                              "WHERE p.ID <> CONNECTION_ID() ORDER BY t.trx_started LIMIT 3");
+    }
     QString nonTransactionalTables() const override
     {
         return QStringLiteral("SELECT t.TABLE_NAME, t.ENGINE FROM information_schema.TABLES t "
@@ -161,6 +169,7 @@ public:
                 QStringLiteral("PRAGMA busy_timeout = %1").arg(sqliteBusyMs)};
     }
     QString nonTransactionalTables() const override { return {}; }
+    QString openTransactions() const override { return {}; }
 };
 
 } // namespace

@@ -57,6 +57,9 @@ public:
     // A query giving one row per table of `tables` (names as values) that cannot roll back,
     // with its storage engine in the second column; empty when every table of the engine can.
     virtual QString nonTransactionalTables() const = 0;
+    // A query giving the other sessions with a transaction open (user, host, id, seconds), the
+    // oldest first, as far as the user may see them; empty where the engine has none.
+    virtual QString openTransactions() const = 0;
     // A statement that gives a table's columns and no row.
     QString columnProbe(const QString& quotedTable) const;
 

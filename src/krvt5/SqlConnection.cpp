@@ -200,11 +200,33 @@ void SqlConnection::BeginExclusiveTrans(const QStringList& tables, const Patienc
                                             "venta que quedó abierta en el punto de venta, por "
                                             "ejemplo).")
                                  .arg(names, databaseName_, description_)
-                                 .arg(waited.elapsed() / 1000));
+                                 .arg(waited.elapsed() / 1000) +
+                             openTransactionsText());
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     exclusive_ = true;
     beginTracking();
+}
+
+// Who may be holding the tables, for the shop to find the terminal: " Tienen una transacción
+// abierta: ...", or nothing when the server tells none.
+QString SqlConnection::openTransactionsText()
+{
+    const QString statement = engine_.openTransactions();
+    if (statement.isEmpty())
+        return {};
+    QSqlQuery query(db_);
+    QStringList sessions;
+    if (query.exec(statement)) {
+        while (query.next())
+            sessions.append(QStringLiteral("%1@%2 (conexión %3, desde hace %4 s)")
+                                .arg(query.value(0).toString(), query.value(1).toString(),
+                                     query.value(2).toString(), query.value(3).toString()));
+    }
+    if (sessions.isEmpty())
+        return {};
+    return QStringLiteral(" Tienen una transacción abierta: %1.")
+        .arg(sessions.join(QStringLiteral("; ")));
 }
 
 std::optional<QSqlError> SqlConnection::tryExclusive(const QStringList& quotedTables)

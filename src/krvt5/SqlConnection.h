@@ -73,6 +73,7 @@ private:
     QString endExclusive(bool commit);
     // The statements that reserve the tables; the first error, after ending what they began.
     std::optional<QSqlError> tryExclusive(const QStringList& quotedTables);
+    QString openTransactionsText();
     QString missingColumn(const QString& table, const QString& field) const;
     const QStringList& columns(const QString& table);
     QSqlQuery& prepared(const QString& key, const QString& table, const QString& statement);

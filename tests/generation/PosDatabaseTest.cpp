@@ -428,7 +428,8 @@ TEST_P(PosDatabaseTest, ASaleLeftOpenHoldsBackTheRunButNotTheOtherTerminals)
 }
 
 // Tables held past the run's patience stop it at the first ticket of the batch that waited,
-// with nothing of that batch written and a message that says why; a re-run completes the set.
+// with nothing of that batch written and a message that says why and names the session with a
+// transaction open; a re-run completes the set.
 TEST_P(PosDatabaseTest, TablesHeldPastThePatienceStopTheRunAtARowAndSaySo)
 {
     if (db->engine() != Engine::MariaDB)
@@ -460,6 +461,10 @@ TEST_P(PosDatabaseTest, TablesHeldPastThePatienceStopTheRunAtARowAndSaySo)
     }
     EXPECT_EQ(failedAt, 2);
     EXPECT_TRUE(message.contains(QStringLiteral("ocupadas"))) << message.toStdString();
+    // The terminal whose sale holds them, for the shop to find it.
+    EXPECT_TRUE(
+        message.contains(QStringLiteral("Tienen una transacción abierta: %1@").arg(db->user())))
+        << message.toStdString();
     EXPECT_TRUE(db->rows(QStringLiteral("SELECT Venta FROM tickets")).empty());
     EXPECT_EQ(runBulk(sales(12)).written, 12);
     expectEveryNumberOnceAndWhole();
