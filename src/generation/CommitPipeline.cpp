@@ -92,8 +92,18 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
                 throw CommitRefused(support::failureText(refused));
             }
         }
+        try {
+            connection.CommitTrans();
+        } catch (const std::exception& failure) {
+            // Stored or not, the server knows: the journal stays for the next run to prove
+            // what is the batch's, and this run goes no further. Removing rows now could
+            // reach the POS's, with the tables no longer reserved.
+            store.keepJournal();
+            return {{}, {}, true, batch.front(), support::failureText(failure)};
+        }
+        // Only once the commit is in: until then, on tables of which only some roll back,
+        // the journal is what proves the rows that stayed.
         store.settle();
-        connection.CommitTrans();
         outcome.committed = std::move(fresh);
         return outcome;
     } catch (const CommitRefused& refused) {

@@ -86,8 +86,10 @@ public:
     // run reads should this one be killed. Nothing to do on tables that roll back.
     void mark(std::span<const Ticket> fresh);
     void undo();
-    // The batch's rows are all written: its journal goes before the commit.
+    // The batch is committed: its journal goes.
     void settle();
+    // The commit failed: the journal stays for the next run, and undo() does nothing more.
+    void keepJournal();
 
     // Stores the batch. On a failure some of it may be stored: the caller rolls back.
     void insertBatch(std::span<const Ticket> batch);

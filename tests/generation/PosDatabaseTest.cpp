@@ -251,20 +251,35 @@ protected:
     // A run of six sales from number 100 that finds `journal` in its data folder.
     generation::Figures runAfter(const generation::BatchJournal& journal)
     {
+        journal.write(generation::BatchJournal::pathFor(dataFolder(), state.cnBase->describe()));
+        return runKeepingJournals(sales(6));
+    }
+
+    QString dataFolder()
+    {
         const QString folder = dir.filePath(QStringLiteral("datos"));
         QDir().mkpath(folder);
-        journal.write(generation::BatchJournal::pathFor(folder, state.cnBase->describe()));
-        writeFile(state.cArchivo, csv(sales(6)));
+        return folder;
+    }
+
+    // A run that keeps its batches' journals in dataFolder(), as the program does; `check` is
+    // asked before each commit.
+    generation::Figures runKeepingJournals(const std::vector<QStringList>& rows,
+                                           BatchLimits limits = BatchLimits{4, 500},
+                                           generation::CommitCheck check = {})
+    {
+        writeFile(state.cArchivo, csv(rows));
         state.nTicket = 100;
         generation::Figures figures;
         {
-            generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
-                                      BatchLimits{4, 500});
-            sink.keepJournalIn(folder);
+            generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases), limits,
+                                      generation::CheckAnswers, std::move(check));
+            sink.keepJournalIn(dataFolder());
+            const auto closed = qScopeGuard([&] { state.oLibro.reset(); });
             figures = generation::RecorrerHoja(state, surface, &sink);
         }
-        state.oLibro.reset();
-        EXPECT_TRUE(QDir(folder).isEmpty()) << "the journal stays after the batches it covered";
+        EXPECT_TRUE(QDir(dataFolder()).isEmpty())
+            << "the journal stays after the batches it covered";
         return figures;
     }
 
@@ -543,6 +558,37 @@ TEST_P(PosDatabaseTest, TheNextRunRemovesTheLinesOfAKilledBatchWhoseHeadersRolle
     expectEveryNumberOnceAndWhole();
     EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM ticketsdetalle")).front().front(),
               QStringLiteral("8"));
+}
+
+// A commit that fails, on InnoDB headers beside MyISAM lines: the headers roll back, the lines
+// stay. The run stops at the batch, its journal stays, and the next run removes those lines
+// before it writes.
+TEST_P(PosDatabaseTest, ACommitThatFailsLeavesItsJournalForTheNextRun)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite tables always roll back";
+    oldTables(QStringLiteral("InnoDB"), QStringLiteral("MyISAM"));
+    int commits = 0;
+    // The writer's connection is lost right before the second batch's commit.
+    const auto lose = [&](krvt5::Connection& writer) {
+        if (++commits == 2)
+            QSqlQuery(writer.database()).exec(QStringLiteral("KILL CONNECTION_ID()"));
+    };
+    try {
+        runKeepingJournals(sales(12), BatchLimits{4, 500, 4}, lose);
+        ADD_FAILURE() << "the run should fail";
+    } catch (const generation::WalkFailure&) {
+    }
+    EXPECT_EQ(commits, 2);
+    const QStringList journals = QDir(dataFolder()).entryList(QDir::Files);
+    ASSERT_EQ(journals.size(), 1);
+    const std::size_t stored = tickets().size();
+    const generation::Figures rerun = runKeepingJournals(sales(12));
+    EXPECT_EQ(std::size_t(rerun.existed), stored);
+    EXPECT_EQ(rerun.written + rerun.existed, 12);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM ticketsdetalle")).front().front(),
+              QStringLiteral("12"));
 }
 
 // Whatever the server's own mode, a value its column cannot hold is a failure at its row,
