@@ -58,6 +58,12 @@ std::optional<QString> ColumnLimits::amountProblem(double amount) const
 {
     for (const Decimal& column : amounts) {
         const QString rounded = RoundDecimalText(DecimalText(amount), column.scale);
+        if (column.most) {
+            if (rounded.toDouble() > *column.most)
+                return QStringLiteral("el importe %1 no cabe en la columna %2 (%3)")
+                    .arg(DecimalText(amount), column.column, column.type);
+            continue;
+        }
         const qsizetype point = rounded.indexOf(u'.');
         QString whole = point < 0 ? rounded : rounded.left(point);
         whole.remove(u'-');
@@ -96,6 +102,28 @@ bool programFills(const PosTable& table, const QString& column)
     return false;
 }
 
+// Amount columns of exact numbers; an integer one holds the amount rounded to a whole number,
+// as the server rounds it, up to its type's largest value.
+void addAmountColumn(ColumnLimits& limits, const QString& column, const QString& dataType,
+                     const QString& columnType, int precision, int scale)
+{
+    if (dataType == QLatin1String("decimal") || dataType == QLatin1String("numeric")) {
+        limits.amounts.push_back({column, precision, scale, columnType, std::nullopt});
+        return;
+    }
+    static const std::pair<const char*, double> kIntegers[] = {
+        {"tinyint", 127.0},    {"smallint", 32767.0},     {"mediumint", 8388607.0},
+        {"int", 2147483647.0}, {"integer", 2147483647.0}, {"bigint", 9223372036854775807.0}};
+    for (const auto& [name, most] : kIntegers) {
+        if (dataType == QLatin1String(name)) {
+            const bool unsignedType = columnType.contains(QLatin1String("unsigned"));
+            limits.amounts.push_back(
+                {column, precision, 0, columnType, unsignedType ? most * 2 + 1 : most});
+            return;
+        }
+    }
+}
+
 // SQLite gives a column left out no value of its own: one NOT NULL without a default refuses
 // every row the program stores.
 ColumnLimits readSqliteColumns(krvt5::Connection& connection)
@@ -127,7 +155,7 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
     if (!query.exec(QStringLiteral(
             "SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, "
             "CHARACTER_SET_NAME, NUMERIC_PRECISION, NUMERIC_SCALE, IS_NULLABLE = 'NO' AND "
-            "COLUMN_DEFAULT IS NULL, EXTRA FROM information_schema.COLUMNS "
+            "COLUMN_DEFAULT IS NULL, EXTRA, COLUMN_TYPE FROM information_schema.COLUMNS "
             "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN ('tickets', 'ticketsdetalle') "
             "ORDER BY ORDINAL_POSITION")))
         throw support::Failure(
@@ -145,10 +173,10 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
             if (known.source == Source::Descrip)
                 limits.descrip =
                     ColumnLimits::Text{query.value(3).toInt(), query.value(4).toString()};
-            else if (known.source == Source::Amount &&
-                     query.value(2).toString().compare(QLatin1String("decimal"),
-                                                       Qt::CaseInsensitive) == 0)
-                limits.amounts.push_back({column, query.value(5).toInt(), query.value(6).toInt()});
+            else if (known.source == Source::Amount)
+                addAmountColumn(limits, column, query.value(2).toString().toLower(),
+                                query.value(9).toString().toLower(), query.value(5).toInt(),
+                                query.value(6).toInt());
         }
         // Keys and computed columns take no value.
         const QString extra = query.value(8).toString().toLower();

@@ -14,10 +14,13 @@ struct ColumnLimits {
         int length = 0;  // characters
         QString charset; // "latin1", "utf8mb3", "utf8mb4", ...
     };
+    // An amount column of exact numbers: DECIMAL, or an integer type (scale 0).
     struct Decimal {
         QString column; // "Efectivo", for messages
         int precision = 0;
         int scale = 0;
+        QString type;                 // "decimal(6,2)", "smallint(6)": for messages
+        std::optional<double> most{}; // an integer type's largest value
     };
     // A column of the POS's own, NOT NULL without a default, that the program leaves out: a
     // strict session refuses a row without it, so the program gives it the value the server

@@ -767,6 +767,36 @@ TEST_P(PosDatabaseTest, TheDryRunNamesAColumnThatWouldRefuseEveryTicket)
     EXPECT_TRUE(tickets().isEmpty());
 }
 
+// Amount columns of whole numbers (shops whose currency has no cents): an amount is rounded as
+// the server rounds it, and one past the type's largest value is named by the dry run and
+// stops the run at its row.
+TEST_P(PosDatabaseTest, WholeNumberAmountColumnsTakeRoundedAmountsUpToTheirTypesLargest)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite keeps any value whole";
+    db->exec(QStringLiteral("ALTER TABLE tickets MODIFY Efectivo INT NOT NULL, MODIFY Total INT "
+                            "NOT NULL"));
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Precio SMALLINT NOT NULL"));
+    support::oBases->CierraBdD(state.cnBase);
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    std::vector<QStringList> rows = sales(6);
+    rows[2][4] = QStringLiteral("12.50"); // row 3
+    rows[3][4] = QStringLiteral("7.49");  // row 4
+    rows[5][4] = QStringLiteral("40000"); // row 6: past SMALLINT
+    const generation::Simulacion check = dryRun(rows);
+    ASSERT_EQ(check.problems.size(), 1u);
+    EXPECT_EQ(check.problems.front().row, 6);
+    EXPECT_EQ(check.problems.front().text,
+              QStringLiteral("el importe 40000 no cabe en la columna Precio (smallint(6))"));
+    expectRunStopsAt(rows, 6);
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT t.Efectivo, t.Total, d.Precio FROM tickets t JOIN "
+                                      "ticketsdetalle d ON d.IdTicket = t.Id WHERE t.Venta IN "
+                                      "(101, 102) ORDER BY t.Venta")),
+              (std::vector<QStringList>{
+                  {QStringLiteral("13"), QStringLiteral("13"), QStringLiteral("13")},
+                  {QStringLiteral("7"), QStringLiteral("7"), QStringLiteral("7")}}));
+}
+
 // The program's sessions are strict, and autocommit, even where the server's defaults are not.
 TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
 {
