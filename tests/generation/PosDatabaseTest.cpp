@@ -805,6 +805,34 @@ TEST_P(PosDatabaseTest, WholeNumberAmountColumnsTakeRoundedAmountsUpToTheirTypes
                   {QStringLiteral("7"), QStringLiteral("7"), QStringLiteral("7")}}));
 }
 
+// A POS that keeps a log of its sales by a trigger on tickets: the batch's reservation covers
+// the trigger's table too, every ticket leaves its line in the log, and the log's keys are not
+// taken for the headers'.
+TEST_P(PosDatabaseTest, ATriggerOfThePosOnTicketsWritesItsOwnTableAlongWithTheRun)
+{
+    const bool server = db->engine() == Engine::MariaDB;
+    // Keys of its own, which must not be taken for the headers'.
+    db->exec(server ? QStringLiteral("CREATE TABLE bitacora (Id INTEGER PRIMARY KEY "
+                                     "AUTO_INCREMENT, Venta INTEGER NOT NULL) AUTO_INCREMENT = 500")
+                    : QStringLiteral("CREATE TABLE bitacora (Id INTEGER PRIMARY KEY "
+                                     "AUTOINCREMENT, Venta INTEGER NOT NULL)"));
+    db->exec(server ? QStringLiteral("CREATE TRIGGER anota AFTER INSERT ON tickets FOR EACH ROW "
+                                     "INSERT INTO bitacora (Venta) VALUES (NEW.Venta)")
+                    : QStringLiteral("CREATE TRIGGER anota AFTER INSERT ON tickets BEGIN INSERT "
+                                     "INTO bitacora (Venta) VALUES (NEW.Venta); END"));
+    for (const bool loader : {true, false}) {
+        SCOPED_TRACE(loader ? "loader" : "INSERTs");
+        emptyTables("InnoDB");
+        db->exec(QStringLiteral("DELETE FROM bitacora"));
+        BatchLimits limits{4, 500};
+        limits.serverLoader = loader;
+        EXPECT_EQ(runBulk(sales(10), nullptr, limits).written, 10);
+        expectEveryNumberOnceAndWhole();
+        EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM bitacora")).front().front(),
+                  QStringLiteral("10"));
+    }
+}
+
 // The program's sessions are strict, and autocommit, even where the server's defaults are not.
 TEST_P(PosDatabaseTest, EveryServerSessionIsStrict)
 {
