@@ -88,19 +88,6 @@ private:
     bool swappedDates_ = false;
 };
 
-} // namespace
-
-bool Simulacion::runWouldSucceed() const
-{
-    for (const Problem& p : problems) {
-        if (p.blocksRun)
-            return false;
-    }
-    return true;
-}
-
-namespace {
-
 // What keeps the database from taking any ticket of a run: a column the program cannot fill, or
 // tables the user may not reserve for a batch. The reservation is tried and let go at once;
 // tables another client holds now say nothing of the run, which waits for them.
@@ -129,6 +116,15 @@ std::vector<Simulacion::Problem> databaseRefusals(krvt5::Connection& connection,
 }
 
 } // namespace
+
+bool Simulacion::runWouldSucceed() const
+{
+    for (const Problem& p : problems) {
+        if (p.blocksRun)
+            return false;
+    }
+    return true;
+}
 
 Simulacion Simular(WindowState& state, support::Surface& surface)
 {

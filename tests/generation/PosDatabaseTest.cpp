@@ -204,6 +204,13 @@ protected:
         return tally;
     }
 
+    // No sale failed, and the POS sold while the run went.
+    static void expectSoldThroughout(const PosTally& tally)
+    {
+        EXPECT_EQ(tally.failed, 0) << tally.firstFailure.toStdString();
+        EXPECT_GT(tally.soldDuringTheRun, 0);
+    }
+
     // The dry run over `rows`; afterwards the connection and the spreadsheet application it
     // closed are open again for a run.
     generation::Simulacion dryRun(const std::vector<QStringList>& rows)
@@ -378,8 +385,7 @@ TEST_P(PosDatabaseTest, APosThatReadsBeforeItWritesSellsThroughARunWithoutAFailu
         SCOPED_TRACE(locking ? "locking read" : "plain read");
         emptyTables("InnoDB");
         const PosTally tally = sellThroughARun(locking);
-        EXPECT_EQ(tally.failed, 0) << tally.firstFailure.toStdString();
-        EXPECT_GT(tally.soldDuringTheRun, 0);
+        expectSoldThroughout(tally);
         EXPECT_EQ(tally.run.existed, 0);
         expectEveryNumberOnceAndWhole();
     }
@@ -397,8 +403,7 @@ TEST_P(PosDatabaseTest, OnAnSqliteFileInWalModeALockingPosSellsThroughARun)
     ASSERT_EQ(mode.value(0).toString(), QStringLiteral("wal"));
     mode.finish();
     const PosTally tally = sellThroughARun(true);
-    EXPECT_EQ(tally.failed, 0) << tally.firstFailure.toStdString();
-    EXPECT_GT(tally.soldDuringTheRun, 0);
+    expectSoldThroughout(tally);
     EXPECT_EQ(tally.run.written, 3000);
     expectEveryNumberOnceAndWhole();
 }
