@@ -16,6 +16,7 @@
 #include <deque>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 #include <zip.h>
@@ -151,6 +152,8 @@ public:
             packed_ = static_cast<qint64>(std::min<zip_uint64_t>(stat.comp_size, INT64_MAX));
         if ((stat.valid & ZIP_STAT_SIZE) && stat.size > static_cast<zip_uint64_t>(limit))
             zip.tooLarge(name);
+        if (stat.valid & ZIP_STAT_SIZE)
+            declared_ = static_cast<qint64>(stat.size);
         file_ = zip_fopen_index(handle, *index, 0);
         if (!file_) {
             const int code = zip_error_code_zip(zip_get_error(handle));
@@ -162,6 +165,9 @@ public:
     ~ZipPart() { zip_fclose(file_); }
     ZipPart(const ZipPart&) = delete;
     ZipPart& operator=(const ZipPart&) = delete;
+
+    // The size the archive states for the part, within its limit; 0 when it states none.
+    qint64 declaredBytes() const { return declared_; }
 
     // The next chunk; empty at the end of the part.
     QByteArray read()
@@ -190,6 +196,7 @@ private:
     qint64 limit_;
     zip_file_t* file_ = nullptr;
     qint64 packed_ = 0;
+    qint64 declared_ = 0;
     qint64 unpacked_ = 0;
 };
 
@@ -214,6 +221,7 @@ public:
     {
         try {
             part_ = std::make_unique<ZipPart>(zip, name, limit, handle_);
+            declared_ = part_->declaredBytes();
             thread_ = std::thread([this] { unpack(); });
         } catch (...) {
             part_.reset();
@@ -234,6 +242,8 @@ public:
     }
     AheadPart(const AheadPart&) = delete;
     AheadPart& operator=(const AheadPart&) = delete;
+
+    qint64 declaredBytes() const { return declared_; }
 
     // The next chunk; empty at the end of the part.
     QByteArray read()
@@ -281,6 +291,7 @@ private:
 
     zip_t* handle_;
     std::unique_ptr<ZipPart> part_;
+    qint64 declared_ = 0; // read before the thread starts
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<QByteArray> chunks_;
@@ -297,6 +308,7 @@ public:
         : XmlScanner([this] { return part_->read(); }, name, damagedPrefix(path)),
           part_(std::move(part))
     {}
+    qint64 declaredBytes() const { return part_->declaredBytes(); }
 
 private:
     std::unique_ptr<AheadPart> part_;
@@ -640,8 +652,18 @@ public:
         : part_(part), sheet_(sheet), dateStyles_(dateStyles), date1904_(date1904)
     {}
 
-    void read()
+    // `expectedBytes`: the size the archive states for the part, to make room for its cells
+    // once instead of copying them as they grow.
+    void read(qint64 expectedBytes)
     {
+        // Few cells take less than 24 bytes of XML; pages never written cost nothing.
+        const auto expected = static_cast<std::size_t>(
+            std::clamp<qint64>(expectedBytes / kLeastCellBytes, 0, kMostReservedCells));
+        try {
+            sheet_.cells_.reserve(expected);
+        } catch (const std::bad_alloc&) {
+            // Only a hint: the cells grow as they come.
+        }
         part_.root("worksheet");
         while (part_.nextChild()) {
             if (part_.name() == "sheetData") {
@@ -808,8 +830,13 @@ private:
             }
             cells.swap(unique);
         }
-        cells.shrink_to_fit();
+        // Only a sheet of mostly empty formatted cells leaves much room unused.
+        if (cells.capacity() > 2 * cells.size() + 4096)
+            cells.shrink_to_fit();
     }
+
+    static constexpr qint64 kLeastCellBytes = 24;
+    static constexpr qint64 kMostReservedCells = qint64(1) << 22;
 
     XmlScanner& part_;
     XlsxSheet& sheet_;
@@ -926,7 +953,7 @@ std::unique_ptr<Worksheet> readXlsx(const QByteArray& bytes, const QString& path
         sheet->shared_ = readSharedStrings(zip, stringsName);
 
     SheetPart part(std::move(sheetPart), sheetName, path);
-    SheetReader(part, *sheet, dateStyles, workbook.date1904).read();
+    SheetReader(part, *sheet, dateStyles, workbook.date1904).read(part.declaredBytes());
     return sheet;
 }
 
