@@ -172,6 +172,7 @@ void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& f
         return;
     const auto [low, high] = numbersOf(batch);
     const std::unordered_set<std::int32_t> now = ExistingTickets(connection_, low, high);
+    fresh.reserve(batch.size());
     for (const Ticket& ticket : batch)
         (now.contains(ticket.venta) ? taken : fresh).push_back(ticket);
 }
@@ -411,7 +412,7 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
         }
     }
     QByteArray& out = loadText_;
-    out.clear();
+    out.resize(0); // keeps the room of the batches before
     out.reserve(qsizetype(tickets.size()) * 100);
     const QString& hora = clock_.now();
     const QString kNone;
