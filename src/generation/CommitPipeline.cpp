@@ -137,29 +137,25 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
     return first;
 }
 
-void append(std::vector<Ticket>& to, std::vector<Ticket>& from)
-{
-    if (to.empty())
-        to.swap(from);
-    else
-        std::move(from.begin(), from.end(), std::back_inserter(to));
-}
-
 // What both pipelines keep for the walk's thread, under one mutex.
 class Results {
 public:
     std::vector<Ticket> take(std::vector<Ticket>& taken, std::optional<StoreFailure>& failure)
     {
-        const std::lock_guard lock(mutex_);
-        std::vector<Ticket> committed;
-        committed.swap(committed_);
-        taken.clear();
-        taken.swap(taken_);
-        if (failure_ && !failureTaken_) {
-            failure = failure_;
-            failureTaken_ = true;
+        std::vector<std::vector<Ticket>> committed;
+        std::vector<std::vector<Ticket>> passed;
+        {
+            const std::lock_guard lock(mutex_);
+            committed.swap(committed_);
+            passed.swap(taken_);
+            if (failure_ && !failureTaken_) {
+                failure = failure_;
+                failureTaken_ = true;
+            }
         }
-        return committed;
+        // Joined here, on the walk's thread, while the writer goes on with the next batch.
+        taken = joined(passed);
+        return joined(committed);
     }
 
     qint64 longestMs()
@@ -175,8 +171,10 @@ protected:
         longestMs_ = std::max(longestMs_, heldMs);
         if (failure_ || outcome.dropped)
             return;
-        append(committed_, outcome.committed);
-        append(taken_, outcome.taken);
+        if (!outcome.committed.empty())
+            committed_.push_back(std::move(outcome.committed));
+        if (!outcome.taken.empty())
+            taken_.push_back(std::move(outcome.taken));
         if (outcome.failed)
             failure_.emplace(outcome.failing, outcome.reason);
     }
@@ -185,8 +183,23 @@ protected:
     std::optional<StoreFailure> failure_;
 
 private:
-    std::vector<Ticket> committed_;
-    std::vector<Ticket> taken_;
+    static std::vector<Ticket> joined(std::vector<std::vector<Ticket>>& batches)
+    {
+        if (batches.size() == 1)
+            return std::move(batches.front());
+        std::size_t size = 0;
+        for (const std::vector<Ticket>& batch : batches)
+            size += batch.size();
+        std::vector<Ticket> all;
+        all.reserve(size);
+        for (std::vector<Ticket>& batch : batches)
+            std::move(batch.begin(), batch.end(), std::back_inserter(all));
+        return all;
+    }
+
+    // Batch by batch: the writer only hands its vectors over.
+    std::vector<std::vector<Ticket>> committed_;
+    std::vector<std::vector<Ticket>> taken_;
     bool failureTaken_ = false;
     qint64 longestMs_ = 0;
 };
@@ -387,9 +400,11 @@ private:
 
     void work(krvt5::Connection& connection, TicketStore& store, Pacer& pacer)
     {
+        // Kept from one transaction to the next: tickets moved in find their room made.
+        std::vector<Ticket> batch;
         for (;;) {
             std::uint64_t count = 0; // batches this transaction ends
-            std::vector<Ticket> batch;
+            batch.clear();
             bool skip = false;
             {
                 std::unique_lock lock(mutex_);
@@ -408,6 +423,10 @@ private:
                         continue;
                     }
                     const std::size_t take = std::min(limit - batch.size(), front.size());
+                    // Growing by doubling would move every ticket again, into pages new to the
+                    // process, while the tables wait.
+                    if (batch.capacity() < limit)
+                        batch.reserve(limit);
                     std::move(front.begin(), front.begin() + std::ptrdiff_t(take),
                               std::back_inserter(batch));
                     front.erase(front.begin(), front.begin() + std::ptrdiff_t(take));
