@@ -64,18 +64,21 @@ void undoAndRollBack(krvt5::Connection& connection, TicketStore& store)
 // are tried in order, down to the one ticket, written as the row-by-row path writes it. So the
 // tickets before the failing one are stored, its failure is its own, and no transaction is
 // held longer than the batch's.
-BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
-                        std::span<const Ticket> batch, const CommitTurn& turn,
-                        const CommitCheck& check, std::chrono::milliseconds patience)
+BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::span<Ticket> batch,
+                        const CommitTurn& turn, const CommitCheck& check,
+                        std::chrono::milliseconds patience)
 {
     BatchOutcome outcome;
     if (batch.empty())
         return outcome;
     QString reason;
+    std::vector<Ticket> copies; // of the fresh tickets, only when some are taken
+    // Made before anything is written, so that handing the stored tickets over cannot fail.
+    outcome.committed.reserve(batch.size());
+    bool stored = false;
     try {
         store.begin({patience, turn});
-        std::vector<Ticket> fresh;
-        store.passOver(batch, fresh, outcome.taken);
+        const std::span<const Ticket> fresh = store.passOver(batch, copies, outcome.taken);
         store.mark(fresh);
         if (fresh.size() == 1)
             store.insertOne(fresh.front());
@@ -104,8 +107,7 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
         // Only once the commit is in: until then, on tables of which only some roll back,
         // the journal is what proves the rows that stayed.
         store.settle();
-        outcome.committed = std::move(fresh);
-        return outcome;
+        stored = true;
     } catch (const CommitRefused& refused) {
         undoAndRollBack(connection, store);
         return {{}, {}, true, batch.front(), refused.message()};
@@ -116,6 +118,15 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store,
         return {{}, {}, true, batch.front(), busy.message()};
     } catch (const std::exception& failure) {
         reason = support::failureText(failure);
+    }
+    if (stored) {
+        // Out of the transaction, where nothing may send the batch to be stored again.
+        if (outcome.taken.empty()) {
+            std::move(batch.begin(), batch.end(), std::back_inserter(outcome.committed));
+        } else {
+            outcome.committed = std::move(copies);
+        }
+        return outcome;
     }
     undoAndRollBack(connection, store);
     if (batch.size() == 1)
@@ -259,7 +270,7 @@ public:
 
     void submit(std::vector<Ticket> batch) override
     {
-        std::span<const Ticket> rest(batch);
+        std::span<Ticket> rest(batch);
         while (!rest.empty()) {
             const std::size_t size = std::min(rest.size(), pacer_.tickets());
             QElapsedTimer held;

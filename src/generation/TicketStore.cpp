@@ -163,18 +163,23 @@ QString TicketStore::amountText(double amount) const
     return AmountText(amount, facts_.amountScale);
 }
 
-void TicketStore::passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
-                           std::vector<Ticket>& taken)
+std::span<const Ticket> TicketStore::passOver(std::span<const Ticket> batch,
+                                              std::vector<Ticket>& fresh,
+                                              std::vector<Ticket>& taken)
 {
     fresh.clear();
     taken.clear();
     if (batch.empty())
-        return;
+        return batch;
     const auto [low, high] = numbersOf(batch);
     const std::unordered_set<std::int32_t> now = ExistingTickets(connection_, low, high);
+    if (std::none_of(batch.begin(), batch.end(),
+                     [&now](const Ticket& ticket) { return now.contains(ticket.venta); }))
+        return batch;
     fresh.reserve(batch.size());
     for (const Ticket& ticket : batch)
         (now.contains(ticket.venta) ? taken : fresh).push_back(ticket);
+    return fresh;
 }
 
 // The largest key of a table, 0 when it is empty: found in its index, without reading rows.

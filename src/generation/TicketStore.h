@@ -78,9 +78,10 @@ public:
     // The time begin() waited for the tables since the last call: not time the batch held them.
     qint64 takeWaitedMs() { return std::exchange(waitedMs_, 0); }
     // Inside that transaction, before writing: the tickets whose numbers are still free go to
-    // `fresh`, those taken since the run read its range to `taken`.
-    void passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
-                  std::vector<Ticket>& taken);
+    // `fresh`, those taken since the run read its range to `taken`. When none is taken, nothing
+    // is copied (the tables wait meanwhile) and the result is the batch itself.
+    std::span<const Ticket> passOver(std::span<const Ticket> batch, std::vector<Ticket>& fresh,
+                                     std::vector<Ticket>& taken);
     // Where the tables end, read inside the batch's transaction, so that undo() can remove
     // what the batch wrote where a rollback cannot, and a journal of the batch that the next
     // run reads should this one be killed. Nothing to do on tables that roll back.
