@@ -1,11 +1,14 @@
 #include "generation/RunReport.h"
 
+#include "generation/ColumnLimits.h"
+#include "generation/TicketColumns.h"
 #include "support/Failure.h"
 
 #include <QDateTime>
 #include <QLocale>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -102,7 +105,17 @@ RunReport::~RunReport()
 
 QString RunReport::money(double amount)
 {
-    return QString::number(amount, 'f', 2);
+    if (!std::isfinite(amount))
+        return QString::number(amount, 'f', 2);
+    // As a column of two decimals keeps the amount sent: 2.675 is 2.68 there, not the 2.67 of
+    // the binary number nearest to it.
+    QString text = RoundDecimalText(DecimalText(amount), 2);
+    const qsizetype point = text.indexOf(u'.');
+    if (point < 0)
+        text += QStringLiteral(".00");
+    else
+        text += QString(2 - (text.size() - point - 1), u'0');
+    return text;
 }
 
 QString RunReport::summary(const Figures& f, Tense tense)

@@ -60,6 +60,20 @@ TEST_F(RunReportTest, EveryRowHasItsLineInOrderWithTheTimeOfDay)
     EXPECT_TRUE(texts[5].startsWith(QStringLiteral("Fin: Renglones leídos: 0; ")));
 }
 
+// The amounts the report gives are those a column of two decimals keeps, also where the nearest
+// binary number lies just below the half cent.
+TEST_F(RunReportTest, AmountsAreRoundedAsTheDatabaseRoundsThem)
+{
+    EXPECT_EQ(RunReport::money(2.675), QStringLiteral("2.68"));
+    EXPECT_EQ(RunReport::money(1.005), QStringLiteral("1.01"));
+    EXPECT_EQ(RunReport::money(-2.675), QStringLiteral("-2.68"));
+    EXPECT_EQ(RunReport::money(0.1 + 0.2), QStringLiteral("0.30"));
+    EXPECT_EQ(RunReport::money(9.995), QStringLiteral("10.00"));
+    EXPECT_EQ(RunReport::money(7), QStringLiteral("7.00"));
+    EXPECT_EQ(RunReport::money(12.5), QStringLiteral("12.50"));
+    EXPECT_EQ(RunReport::money(1e15), QStringLiteral("1000000000000000.00"));
+}
+
 TEST_F(RunReportTest, ALongLogIsRotatedWithoutLosingALine)
 {
     // Past 4 MB at the start of a run, and past 8 MB within one.
