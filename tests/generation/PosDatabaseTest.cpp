@@ -654,6 +654,35 @@ TEST_P(PosDatabaseTest, TablesWithoutAnIndexOnVentaGetTheSameTickets)
     EXPECT_EQ(tickets().size(), 19);
 }
 
+// Columns as older POS versions made them: the number as text, the date with its time, the time
+// as TIME, unsigned keys, a unique index on the number. The same tickets, whole, with a number
+// the POS takes during the run passed over.
+TEST_P(PosDatabaseTest, OlderColumnTypesGetTheSameTickets)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "column types of MySQL";
+    for (const char* change :
+         {"ALTER TABLE tickets MODIFY Venta VARCHAR(12) NOT NULL, MODIFY Fecha DATETIME NOT NULL, "
+          "MODIFY Hora TIME NOT NULL, MODIFY Id INT UNSIGNED NOT NULL AUTO_INCREMENT, "
+          "ADD UNIQUE KEY uq_venta (Venta)",
+          "ALTER TABLE ticketsdetalle MODIFY Venta VARCHAR(12) NOT NULL, MODIFY Fecha DATETIME "
+          "NOT NULL, MODIFY Hora TIME NOT NULL, MODIFY IdTicket INT UNSIGNED NOT NULL"})
+        db->exec(QString::fromLatin1(change));
+    std::vector<QStringList> rows = sales(30);
+    PosAtRow pos(*db, 3, {110});
+    const generation::Figures figures = runBulk(rows, &pos);
+    EXPECT_EQ(figures.written, 29);
+    EXPECT_EQ(figures.existed, 1);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM tickets WHERE Fecha <> DATE(Fecha)"))
+                  .front()
+                  .front(),
+              QStringLiteral("0"));
+    const QStringList lines = this->lines();
+    ASSERT_EQ(lines.size(), 29);
+    EXPECT_TRUE(lines.front().endsWith(QStringLiteral("|linked"))) << lines.front().toStdString();
+}
+
 // The dry run reads what the columns can hold and names every row that would stop the run.
 TEST_P(PosDatabaseTest, TheDryRunNamesEveryRowItsColumnsCannotHold)
 {
