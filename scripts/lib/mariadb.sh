@@ -52,6 +52,8 @@ mariadb_start() {
   mariadb --no-defaults --socket="$dir/mysqld.sock" -uroot <<SQL
 CREATE USER 'gtprueba'@'127.0.0.1' IDENTIFIED BY '$password';
 GRANT ALL PRIVILEGES ON *.* TO 'gtprueba'@'127.0.0.1' WITH GRANT OPTION;
+CREATE USER 'gtprueba'@'localhost' IDENTIFIED BY '$password';
+GRANT ALL PRIVILEGES ON *.* TO 'gtprueba'@'localhost' WITH GRANT OPTION;
 FLUSH PRIVILEGES;
 SQL
   export GT_MYSQL_HOST=127.0.0.1 GT_MYSQL_PORT="$port" GT_MYSQL_USER=gtprueba
