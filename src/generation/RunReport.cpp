@@ -1,7 +1,6 @@
 #include "generation/RunReport.h"
 
 #include "generation/ColumnLimits.h"
-#include "generation/TicketColumns.h"
 #include "support/Failure.h"
 
 #include <QDateTime>
@@ -109,7 +108,7 @@ QString RunReport::money(double amount)
         return QString::number(amount, 'f', 2);
     // As a column of two decimals keeps the amount sent: 2.675 is 2.68 there, not the 2.67 of
     // the binary number nearest to it.
-    QString text = RoundDecimalText(DecimalText(amount), 2);
+    QString text = AmountText(amount, 2);
     const qsizetype point = text.indexOf(u'.');
     if (point < 0)
         text += QStringLiteral(".00");
