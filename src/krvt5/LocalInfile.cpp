@@ -9,7 +9,11 @@
 #include <cstring>
 #include <errmsg.h>
 #include <mysql.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <new>
+#include <poll.h>
+#include <sys/socket.h>
 
 namespace krvt5 {
 
@@ -25,6 +29,39 @@ MYSQL* handleOf(QSqlDatabase& db)
         (qstrcmp(handle.typeName(), "MYSQL*") != 0 && qstrcmp(handle.typeName(), "st_mysql*") != 0))
         return nullptr;
     return *static_cast<MYSQL* const*>(handle.constData());
+}
+
+// Over loopback a TCP segment may be 64 KiB. While the server reads slower than the loader
+// sends, the bytes not yet sent gather into one such segment, and a window that the server
+// reopens by less than that is left unused until the kernel's window probe, 200 ms at least,
+// with the tables locked. So the loader hands over its next bytes only when few are still
+// unsent: the segments stay small enough for the window as it reopens.
+constexpr int kMostUnsentBytes = 8 * 1024;
+constexpr int kMostWaitMs = 250; // then the bytes go as they would have gone
+
+int paceableSocket(MYSQL* mysql)
+{
+    const my_socket socket = mysql_get_socket(mysql);
+    // A Unix socket has no such option: it has no segments either.
+    if (socket < 0 || setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &kMostUnsentBytes,
+                                 sizeof kMostUnsentBytes) != 0)
+        return -1;
+    return socket;
+}
+
+// With that option, a TCP socket is writable only while few of its bytes are unsent.
+void awaitFewUnsent(int socket)
+{
+    if (socket < 0)
+        return;
+    pollfd writable{socket, POLLOUT, 0};
+    poll(&writable, 1, kMostWaitMs);
+}
+
+void keepUnsentAsUsual(int socket)
+{
+    const int usual = 0; // the system's setting
+    setsockopt(socket, IPPROTO_TCP, TCP_NOTSENT_LOWAT, &usual, sizeof usual);
 }
 
 } // namespace
@@ -54,6 +91,8 @@ struct LocalInfileHooks {
         auto* request = static_cast<Request*>(state);
         const QByteArray& bytes = *request->owner->bytes_;
         const qsizetype n = std::min<qsizetype>(length, bytes.size() - request->offset);
+        if (n > 0)
+            awaitFewUnsent(request->owner->socket_);
         std::memcpy(buffer, bytes.constData() + request->offset, std::size_t(n));
         request->offset += n;
         return int(n);
@@ -78,15 +117,20 @@ struct LocalInfileHooks {
 LocalInfile::LocalInfile(QSqlDatabase& db, const QString& name)
     : db_(db), handle_(handleOf(db)), name_(QFile::encodeName(name))
 {
-    if (handle_)
+    if (handle_) {
         LocalInfileHooks::install(static_cast<MYSQL*>(handle_), this);
+        socket_ = paceableSocket(static_cast<MYSQL*>(handle_));
+    }
 }
 
 LocalInfile::~LocalInfile()
 {
     // Only while the connection is the one it was: a closed one has freed its handle.
-    if (handle_ && handleOf(db_) == handle_)
+    if (handle_ && handleOf(db_) == handle_) {
         LocalInfileHooks::install(static_cast<MYSQL*>(handle_), nullptr);
+        if (socket_ >= 0)
+            keepUnsentAsUsual(socket_);
+    }
 }
 
 void LocalInfile::refuseAll(QSqlDatabase& db)

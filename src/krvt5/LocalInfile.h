@@ -34,6 +34,7 @@ private:
 
     QSqlDatabase& db_;
     void* handle_ = nullptr; // the connection's MYSQL*
+    int socket_ = -1;        // its socket, when a TCP one whose unsent bytes are kept few
     QByteArray name_;
     const QByteArray* bytes_ = nullptr;
     int refused_ = 0;
