@@ -263,6 +263,48 @@ TEST_P(LoaderFileRequestTest, TheLoaderStillSendsItsOwnFile)
     EXPECT_TRUE(proxy.sentByClients().contains("\tCARGADO-3\t"));
 }
 
+// Through a Unix socket, which has no TCP options for the loader to set, the loader's rows
+// arrive as over TCP.
+TEST_P(LoaderFileRequestTest, TheLoaderSendsThroughTheServersUnixSocketToo)
+{
+    if (GetParam() != Engine::MariaDB)
+        GTEST_SKIP() << "only MySQL has a loader";
+    // The client library reads its default socket once, when the process begins.
+    if (qgetenv("MYSQL_UNIX_PORT").isEmpty())
+        GTEST_SKIP() << "MYSQL_UNIX_PORT does not name the test server's socket";
+    support::oBases->CierraBdD(state.cnBase);
+    support::oBases->cRuta = QStringLiteral("localhost");
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
+        << support::oBases->UltimoError().toStdString();
+    std::vector<QStringList> rows{{QStringLiteral("Folio"), QStringLiteral("Marca")}};
+    for (int i = 0; i < 3000; ++i)
+        rows.push_back(sale(QString::number(i + 1), QStringLiteral("%1.50").arg(i + 1),
+                            QStringLiteral("Por el socket %1").arg(i + 1)));
+    writeFile(state.cArchivo, csv(rows));
+    // The server's count of loads: other tests may add to it, never take from it.
+    const auto loads = [&] {
+        return db->rows(QStringLiteral("SHOW GLOBAL STATUS LIKE 'Com_load'"))
+            .at(0)
+            .at(1)
+            .toLongLong();
+    };
+    const qlonglong loadsBefore = loads();
+    generation::Figures figures;
+    {
+        generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
+                                  generation::BatchLimits{1000, 500});
+        figures = generation::RecorrerHoja(state, surface, &sink);
+    }
+    support::oBases->CierraBdD(state.cnBase);
+
+    EXPECT_GE(loads() - loadsBefore, 2) << "the tickets did not go through the loader";
+    EXPECT_EQ(figures.written, 3000);
+    const QStringList stored = tickets();
+    ASSERT_EQ(stored.size(), 3000);
+    EXPECT_EQ(stored.back(), QStringLiteral("3099|2026-12-07|3000.50|3000.50"));
+    EXPECT_EQ(lines().filter(QStringLiteral("|linked")).size(), 3000);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, LoaderFileRequestTest, testing::ValuesIn(engines()), engineName);
 
 } // namespace
