@@ -97,10 +97,11 @@ public:
     ZipArchive(const ZipArchive&) = delete;
     ZipArchive& operator=(const ZipArchive&) = delete;
 
-    // Part names in a package are case-insensitive.
-    std::optional<zip_uint64_t> locate(const QString& name) const
+    // Part names in a package are case-insensitive. `handle`: another thread's, of openAgain().
+    std::optional<zip_uint64_t> locate(const QString& name, zip_t* handle = nullptr) const
     {
-        const zip_int64_t index = zip_name_locate(zip_, name.toUtf8().constData(), ZIP_FL_NOCASE);
+        const zip_int64_t index =
+            zip_name_locate(handle ? handle : zip_, name.toUtf8().constData(), ZIP_FL_NOCASE);
         if (index < 0)
             return std::nullopt;
         return static_cast<zip_uint64_t>(index);
@@ -141,7 +142,7 @@ public:
     {
         if (!handle)
             handle = zip.handle();
-        const std::optional<zip_uint64_t> index = zip.locate(name);
+        const std::optional<zip_uint64_t> index = zip.locate(name, handle);
         if (!index)
             damaged(zip.path(), QStringLiteral("falta la parte %1").arg(name));
         zip_stat_t stat;
@@ -200,16 +201,28 @@ private:
     qint64 unpacked_ = 0;
 };
 
-// A part's XML, read as it is unpacked.
+// Ends the reading of a part that is no longer wanted.
+struct PartAbandoned {};
+
+// A part's XML, read as it is unpacked. On another thread than the archive's own: a `handle`
+// of its own, and a `stop` that abandons the part.
 class XmlPart : public XmlScanner {
 public:
-    XmlPart(ZipArchive& zip, const QString& name, qint64 limit)
-        : XmlScanner([this] { return part_->read(); }, name, damagedPrefix(zip.path())),
-          part_(std::make_unique<ZipPart>(zip, name, limit))
+    XmlPart(ZipArchive& zip, const QString& name, qint64 limit, zip_t* handle = nullptr,
+            const std::atomic<bool>* stop = nullptr)
+        : XmlScanner(
+              [this] {
+                  if (stop_ && stop_->load())
+                      throw PartAbandoned{};
+                  return part_->read();
+              },
+              name, damagedPrefix(zip.path())),
+          part_(std::make_unique<ZipPart>(zip, name, limit, handle)), stop_(stop)
     {}
 
 private:
     std::unique_ptr<ZipPart> part_;
+    const std::atomic<bool>* stop_;
 };
 
 // A part unpacked on a thread of its own, a few chunks ahead of its reader: unpacking and
@@ -549,10 +562,11 @@ std::vector<bool> readDateStyles(ZipArchive& zip, const QString& name)
     return dates;
 }
 
-StringPool readSharedStrings(ZipArchive& zip, const QString& name)
+StringPool readSharedStrings(ZipArchive& zip, const QString& name, zip_t* handle,
+                             const std::atomic<bool>& stop)
 {
     StringPool strings;
-    XmlPart part(zip, name, zip.limits().partBytes);
+    XmlPart part(zip, name, zip.limits().partBytes, handle, &stop);
     part.root("sst");
     while (part.nextChild()) {
         if (part.name() == "si")
@@ -562,6 +576,54 @@ StringPool readSharedStrings(ZipArchive& zip, const QString& name)
     }
     return strings;
 }
+
+// The shared strings, read on a thread of their own while the worksheet is scanned: they are
+// needed only once its cells are all there.
+class AheadStrings {
+public:
+    AheadStrings(ZipArchive& zip, const QString& name) : handle_(zip.openAgain())
+    {
+        try {
+            thread_ = std::thread([this, &zip, name] {
+                try {
+                    strings_ = readSharedStrings(zip, name, handle_, stop_);
+                } catch (const PartAbandoned&) {
+                } catch (...) {
+                    failure_ = std::current_exception();
+                }
+            });
+        } catch (...) {
+            zip_discard(handle_);
+            throw;
+        }
+    }
+    ~AheadStrings()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        zip_discard(handle_);
+    }
+    AheadStrings(const AheadStrings&) = delete;
+    AheadStrings& operator=(const AheadStrings&) = delete;
+
+    // Waits for the strings; their part's failure, if any, is thrown here.
+    StringPool& strings()
+    {
+        if (thread_.joinable())
+            thread_.join();
+        if (failure_)
+            std::rethrow_exception(failure_);
+        return strings_;
+    }
+
+private:
+    zip_t* handle_;
+    std::atomic<bool> stop_ = false;
+    StringPool strings_;
+    std::exception_ptr failure_;
+    std::thread thread_;
+};
 
 QDateTime fromOleDays(double days)
 {
@@ -653,8 +715,9 @@ public:
     {}
 
     // `expectedBytes`: the size the archive states for the part, to make room for its cells
-    // once instead of copying them as they grow.
-    void read(qint64 expectedBytes)
+    // once instead of copying them as they grow. `sharedStrings` waits for the shared strings,
+    // read meanwhile, and throws their part's failure, which comes before the worksheet's.
+    void read(qint64 expectedBytes, const std::function<const StringPool&()>& sharedStrings)
     {
         // Few cells take less than 24 bytes of XML; pages never written cost nothing.
         const auto expected = static_cast<std::size_t>(
@@ -664,14 +727,21 @@ public:
         } catch (const std::bad_alloc&) {
             // Only a hint: the cells grow as they come.
         }
-        part_.root("worksheet");
-        while (part_.nextChild()) {
-            if (part_.name() == "sheetData") {
-                readSheetData();
-                break; // nothing after the cells matters here
+        try {
+            part_.root("worksheet");
+            while (part_.nextChild()) {
+                if (part_.name() == "sheetData") {
+                    readSheetData();
+                    break; // nothing after the cells matters here
+                }
+                part_.skip();
             }
-            part_.skip();
+        } catch (...) {
+            // A cell before the fault that names a missing string is the first failure.
+            checkShared(sharedStrings().size());
+            throw;
         }
+        checkShared(sharedStrings().size());
         finish();
     }
 
@@ -770,10 +840,11 @@ private:
             return; // a formatted cell with nothing in it
         } else if (type == Type::Shared) {
             const std::optional<std::uint32_t> index = parseInteger<std::uint32_t>(value_);
-            if (!index || *index >= sheet_.shared_.size())
-                badValue(cell, QStringLiteral("un texto compartido que no existe"));
+            if (!index)
+                badValue(cell, kMissingString);
             cell.kind = Kind::Shared;
             cell.payload = *index;
+            mostShared_ = std::max<std::int64_t>(mostShared_, *index);
         } else if (type == Type::FormulaString) {
             cell.kind = Kind::Inline;
             cell.payload = sheet_.inline_.add(decodeEscapes(value_));
@@ -813,6 +884,18 @@ private:
                        .arg(addressText(static_cast<int>(cell.row), cell.column), what));
     }
 
+    // The cells are still in the worksheet's order: the first that names a string beyond the
+    // shared ones is the one reported.
+    void checkShared(std::size_t count) const
+    {
+        if (mostShared_ < std::int64_t(count))
+            return;
+        for (const Cell& cell : sheet_.cells_) {
+            if (cell.kind == Kind::Shared && cell.payload >= double(count))
+                badValue(cell, kMissingString);
+        }
+    }
+
     // Rows or cells out of order are rare but legal; a repeated cell keeps its last value.
     void finish()
     {
@@ -835,6 +918,8 @@ private:
             cells.shrink_to_fit();
     }
 
+    static inline const QString kMissingString =
+        QStringLiteral("un texto compartido que no existe");
     static constexpr qint64 kLeastCellBytes = 24;
     static constexpr qint64 kMostReservedCells = qint64(1) << 22;
 
@@ -845,6 +930,7 @@ private:
     int row_ = 0;
     int column_ = 0;
     bool ordered_ = true;
+    std::int64_t mostShared_ = -1;
     std::string value_;
 };
 
@@ -949,11 +1035,20 @@ std::unique_ptr<Worksheet> readXlsx(const QByteArray& bytes, const QString& path
     auto sheet = std::make_unique<XlsxSheet>();
     const QString stringsName =
         partOfType(u"/sharedStrings", QStringLiteral("xl/sharedStrings.xml"));
+    std::optional<AheadStrings> strings;
     if (!stringsName.isEmpty())
-        sheet->shared_ = readSharedStrings(zip, stringsName);
+        strings.emplace(zip, stringsName);
 
     SheetPart part(std::move(sheetPart), sheetName, path);
-    SheetReader(part, *sheet, dateStyles, workbook.date1904).read(part.declaredBytes());
+    bool taken = false;
+    SheetReader(part, *sheet, dateStyles, workbook.date1904)
+        .read(part.declaredBytes(), [&]() -> const StringPool& {
+            if (strings && !taken) {
+                sheet->shared_ = std::move(strings->strings());
+                taken = true;
+            }
+            return sheet->shared_;
+        });
     return sheet;
 }
 

@@ -328,6 +328,49 @@ TEST_F(Xlsx, ABigWorksheetDamagedEarlyOrLateIsAFailure)
     EXPECT_TRUE(failureOpening(path("danado_en_medio.xlsx")).contains("dañado"));
 }
 
+// The shared strings are read beside the worksheet: of two faults, the first in reading order
+// is the one reported, and a cell reads the string it names.
+TEST_F(Xlsx, TheSharedStringsReadBesideTheWorksheetKeepTheOrderOfFaults)
+{
+    QByteArray many = "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">";
+    for (int i = 0; i < 50000; ++i)
+        many += "<si><t>texto " + QByteArray::number(i) + "</t></si>";
+    const QByteArray strings = many + "</sst>";
+    const QByteArray brokenStrings = many + "<si><t>roto</si></sst>";
+    const QByteArray missingThenBroken =
+        "<row r=\"2\"><c r=\"B2\" t=\"s\"><v>49999</v></c><c r=\"C2\" t=\"s\"><v>50000</v></c>"
+        "</row><row r=\"3\"><c r=\"A3\"><v>1</row>";
+    const QByteArray brokenThenMissing = "<row r=\"2\"><c r=\"B2\"><v>1</row><row r=\"3\"><c "
+                                         "r=\"A3\" t=\"s\"><v>50000</v></c></row>";
+
+    const std::vector<std::tuple<const char*, sheettest::Parts, const char*>> cases = {
+        {"textos_rotos.xlsx",
+         package(missingThenBroken, {}, {{"xl/sharedStrings.xml", brokenStrings}}),
+         "xl/sharedStrings.xml"},
+        {"texto_inexistente_antes.xlsx",
+         package(missingThenBroken, {}, {{"xl/sharedStrings.xml", strings}}),
+         "en la celda C2 un texto compartido que no existe"},
+        {"hoja_rota_antes.xlsx",
+         package(brokenThenMissing, {}, {{"xl/sharedStrings.xml", strings}}),
+         "xl/worksheets/sheet1.xml"}};
+    for (const auto& [name, parts, expected] : cases) {
+        sheettest::writeZip(path(name), parts);
+        const QString message = failureOpening(path(name));
+        EXPECT_TRUE(message.contains(QString::fromUtf8(expected)))
+            << name << ": " << message.toStdString();
+        EXPECT_FALSE(std::string_view(name) == "hoja_rota_antes.xlsx" &&
+                     message.contains(QStringLiteral("texto compartido")))
+            << message.toStdString();
+    }
+
+    const std::shared_ptr<Workbook> book = openParts(
+        package("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>49999</v></c><c r=\"B1\" t=\"s\"><v>0</v>"
+                "</c></row>",
+                {}, {{"xl/sharedStrings.xml", strings}}));
+    EXPECT_EQ(describe(book->Worksheets(1), "A1"), "text:texto 49999");
+    EXPECT_EQ(describe(book->Worksheets(1), "B1"), "text:texto 0");
+}
+
 TEST(XlsxLimits, AWorkbookThatUnpacksBeyondTheBoundIsRefused)
 {
     QTemporaryDir dir;
