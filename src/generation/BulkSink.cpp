@@ -141,7 +141,7 @@ void BulkSink::finish()
         // Told on batch by batch while the last ones are written.
         while (!pipeline_->awaitProgress())
             collect();
-        longestTransactionMs_ = pipeline_->longestTransactionMs();
+        transactionTimes_ = pipeline_->transactionTimes();
     }
     collect();
     pipeline_.reset();

@@ -67,8 +67,8 @@ public:
     // unless told); the next run on the database reads it there. Before begin().
     void keepJournalIn(const QString& folder) { journalFolder_ = folder; }
 
-    // After finish(): the longest time one transaction was open, in milliseconds.
-    qint64 longestTransactionMs() const { return longestTransactionMs_; }
+    // After finish(): how long the transactions kept the tables.
+    TransactionTimes transactionTimes() const { return transactionTimes_; }
 
 private:
     krvt5::Connection& walk() const;
@@ -92,7 +92,7 @@ private:
     int batchTickets_ = 0;
     std::vector<Ticket> queue_;
     QElapsedTimer queuedSince_;
-    qint64 longestTransactionMs_ = 0;
+    TransactionTimes transactionTimes_;
 };
 
 } // namespace generation

@@ -169,17 +169,19 @@ public:
         return joined(committed);
     }
 
-    qint64 longestMs()
+    TransactionTimes times()
     {
         const std::lock_guard lock(mutex_);
-        return longestMs_;
+        return times_;
     }
 
 protected:
     // With the mutex held, in the batches' order.
     void record(BatchOutcome& outcome, qint64 heldMs)
     {
-        longestMs_ = std::max(longestMs_, heldMs);
+        times_.longestMs = std::max(times_.longestMs, heldMs);
+        times_.totalMs += heldMs;
+        ++times_.count;
         if (failure_ || outcome.dropped)
             return;
         if (!outcome.committed.empty())
@@ -212,7 +214,7 @@ private:
     std::vector<std::vector<Ticket>> committed_;
     std::vector<std::vector<Ticket>> taken_;
     bool failureTaken_ = false;
-    qint64 longestMs_ = 0;
+    TransactionTimes times_;
 };
 
 // How many tickets one transaction may hold so that it keeps the tables no longer than the
@@ -296,7 +298,7 @@ public:
     {
         return take(taken, failure);
     }
-    qint64 longestTransactionMs() override { return longestMs(); }
+    TransactionTimes transactionTimes() override { return times(); }
 
 private:
     krvt5::Connection& connection_;
@@ -366,7 +368,7 @@ public:
     {
         return take(taken, failure);
     }
-    qint64 longestTransactionMs() override { return longestMs(); }
+    TransactionTimes transactionTimes() override { return times(); }
 
 private:
     void start()

@@ -39,6 +39,13 @@ using CommitCheck = std::function<void(krvt5::Connection& writer)>;
 // the order they were handed over; after a batch fails, no later one commits. The tickets of a
 // failed batch before its failing one are stored. Committed tickets and the failure are collected
 // by the walk's thread.
+// How long the batches' transactions kept the tables, waits for them left out.
+struct TransactionTimes {
+    qint64 longestMs = 0;
+    qint64 totalMs = 0;
+    int count = 0;
+};
+
 class CommitPipeline {
 public:
     virtual ~CommitPipeline() = default;
@@ -52,8 +59,8 @@ public:
     // numbers were taken meanwhile, and the failure once there is one.
     virtual std::vector<Ticket> takeCommitted(std::vector<Ticket>& taken,
                                               std::optional<StoreFailure>& failure) = 0;
-    // The longest time a batch's transaction was open, in milliseconds.
-    virtual qint64 longestTransactionMs() = 0;
+    // How long the batches' transactions kept the tables.
+    virtual TransactionTimes transactionTimes() = 0;
 
     // On the given connection, at once, on the caller's thread.
     static std::unique_ptr<CommitPipeline> inline_(krvt5::Connection& connection,
