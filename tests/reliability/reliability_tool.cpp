@@ -6,6 +6,7 @@
 //   reliability-tool schema sqlite|mysql DATABASE SCHEMA_FILE
 //   reliability-tool dump   sqlite|mysql DATABASE     (tickets to stdout; faults to stderr, status
 //   1) reliability-tool count  sqlite|mysql DATABASE
+//   reliability-tool idle   sqlite DATABASE          (status 0 when no one holds a write lock)
 //   reliability-tool pos    sqlite|mysql DATABASE FIRST LAST MILLISECONDS
 //                           (a stand-in POS selling numbers FIRST..LAST; its figures to stdout,
 //                           status 1 when a sale failed)
@@ -246,6 +247,17 @@ int main(int argc, char** argv)
             return dump(args[1], args[2]);
         if (args.size() == 6 && args[0] == QLatin1String("pos"))
             return pos(args[1], args[2], args[3].toInt(), args[4].toInt(), args[5].toInt());
+        if (args.size() == 3 && args[0] == QLatin1String("idle")) {
+            // Without waiting: a writer held still would make it wait for ever.
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+            db.setDatabaseName(args[2]);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+            QSqlQuery q(db);
+            if (!db.open() || !q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+                return 1;
+            q.exec(QStringLiteral("ROLLBACK"));
+            return 0;
+        }
         if (args.size() == 3 && args[0] == QLatin1String("count")) {
             QSqlDatabase db = open(args[1], args[2], false);
             std::puts(column(db, QStringLiteral("SELECT COUNT(*) FROM tickets"))
