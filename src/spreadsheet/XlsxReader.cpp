@@ -670,14 +670,14 @@ class XlsxSheet final : public Worksheet {
 public:
     CellValue value(int row, int column) const override
     {
-        if (row < 1 || column < 1 || row > kMaxRows || column > kMaxColumns)
+        if (row < 1 || column < 1 || row > lastRow() || column > kMaxColumns)
             return CellValue::empty();
-        const Cell key{static_cast<std::uint32_t>(row), static_cast<std::uint16_t>(column),
-                       Kind::Number, 0};
-        const auto found =
-            std::lower_bound(cells_.begin(), cells_.end(), key,
-                             [](const Cell& a, const Cell& b) { return a.before(b); });
-        if (found == cells_.end() || found->row != key.row || found->column != key.column)
+        // Only the row's own cells are searched.
+        const auto begin = cells_.begin() + std::ptrdiff_t(rowFirst_[std::size_t(row)]);
+        const auto end = cells_.begin() + std::ptrdiff_t(rowFirst_[std::size_t(row) + 1]);
+        const auto found = std::lower_bound(
+            begin, end, column, [](const Cell& cell, int wanted) { return cell.column < wanted; });
+        if (found == end || found->column != column)
             return CellValue::empty();
         const auto index = static_cast<std::size_t>(found->payload);
         switch (found->kind) {
@@ -702,7 +702,21 @@ public:
         return cells_.empty() ? 0 : static_cast<int>(cells_.back().row);
     }
 
+    // Once the cells are in order: where each row's cells begin.
+    void indexRows()
+    {
+        const std::size_t rows = std::size_t(lastRow()) + 2;
+        rowFirst_.assign(rows, 0);
+        std::size_t at = 0;
+        for (std::size_t row = 0; row < rows; ++row) {
+            while (at < cells_.size() && cells_[at].row < row)
+                ++at;
+            rowFirst_[row] = std::uint32_t(at);
+        }
+    }
+
     std::vector<Cell> cells_;
+    std::vector<std::uint32_t> rowFirst_{0, 0}; // first cell of row r at r; one past the last row
     StringPool shared_;
     StringPool inline_;
 };
@@ -916,6 +930,7 @@ private:
         // Only a sheet of mostly empty formatted cells leaves much room unused.
         if (cells.capacity() > 2 * cells.size() + 4096)
             cells.shrink_to_fit();
+        sheet_.indexRows();
     }
 
     static inline const QString kMissingString =

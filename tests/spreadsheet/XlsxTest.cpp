@@ -194,6 +194,26 @@ TEST_F(Xlsx, ReadsTheCellKindsOfTheFormat)
     EXPECT_EQ(ws.lastRow(), 10);
 }
 
+// Other programs may write rows and cells out of order, or a cell twice (the last one counts);
+// every cell is found in its row, and the gaps between rows stay empty.
+TEST_F(Xlsx, CellsWrittenOutOfOrderAreFoundInTheirRows)
+{
+    const std::shared_ptr<Workbook> book =
+        openParts(package("<row r=\"7\"><c r=\"C7\"><v>73</v></c><c r=\"A7\"><v>71</v></c></row>"
+                          "<row r=\"2\"><c r=\"B2\"><v>22</v></c></row>"
+                          "<row r=\"7\"><c r=\"B7\"><v>72</v></c><c r=\"C7\"><v>74</v></c></row>"
+                          "<row r=\"4\"><c r=\"XFD4\"><v>44</v></c></row>"));
+    const Worksheet& ws = book->Worksheets(1);
+    const std::vector<std::pair<const char*, const char*>> expected = {
+        {"B2", "number:22"},   {"A2", "empty"},     {"C2", "empty"}, {"A3", "empty"},
+        {"XFD4", "number:44"}, {"XFC4", "empty"},   {"A5", "empty"}, {"A7", "number:71"},
+        {"B7", "number:72"},   {"C7", "number:74"}, {"D7", "empty"}, {"A8", "empty"},
+        {"A1048576", "empty"}};
+    for (const auto& [address, value] : expected)
+        EXPECT_EQ(describe(ws, address), value) << address;
+    EXPECT_EQ(ws.lastRow(), 7);
+}
+
 TEST_F(Xlsx, DatesFollowTheWorkbookDateSystem)
 {
     const QByteArray cells = "<row r=\"1\"><c r=\"A1\" s=\"1\"><v>0</v></c>"
