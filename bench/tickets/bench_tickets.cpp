@@ -349,9 +349,8 @@ struct Result {
     double seconds = 0;
     double cpu = 0;                  // this process's own: the server's is not in it
     std::optional<double> serverCpu; // MariaDB's while the case ran, connecting included
-    qint64 holdMs = 0;               // the bulk path's longest transaction
-    qint64 heldMs = 0;               // and all its transactions together
-    int transactions = 0;
+    generation::TransactionTimes
+        held; // the bulk path's; longest of all runs, the rest the fastest's
     long peakKiB = 0;
     int rowsRead = 0;
     int tickets = 0;
@@ -794,9 +793,7 @@ Result runChild(const QString& kind, const QStringList& args, bool onServer)
             r.existed = f[5].toInt();
             r.method = QString::fromUtf8(f[6]).replace(u'_', u' ');
             r.cpu = f[7].toDouble();
-            r.holdMs = f[8].toLongLong();
-            r.heldMs = f[9].toLongLong();
-            r.transactions = f[10].toInt();
+            r.held = {f[8].toLongLong(), f[9].toLongLong(), f[10].toInt()};
             const std::optional<double> serverAfter = serverCpuSeconds();
             if (serverBefore && serverAfter)
                 r.serverCpu = *serverAfter - *serverBefore;
@@ -824,11 +821,11 @@ void keepFastest(std::optional<Result>& best, const Result& run)
         return;
     }
     const long peak = std::max(best->peakKiB, run.peakKiB);
-    const qint64 hold = std::max(best->holdMs, run.holdMs);
+    const qint64 hold = std::max(best->held.longestMs, run.held.longestMs);
     if (run.seconds < best->seconds)
         best = run;
     best->peakKiB = peak;
-    best->holdMs = hold;
+    best->held.longestMs = hold;
 }
 
 void printHeading()
@@ -1070,14 +1067,14 @@ int runBench(const Options& o)
                          *checkTaken, {}, {});
                 std::printf("%-8s %-5s %7d  bulk: longest transaction open %lld ms\n",
                             qPrintable(engineName(engine)), qPrintable(format), n,
-                            static_cast<long long>(bulk->holdMs));
+                            static_cast<long long>(bulk->held.longestMs));
                 // The writing alone: what the workbook's reading and the gaps add is the rest.
-                if (bulk->heldMs > 0) {
+                if (bulk->held.totalMs > 0) {
                     std::printf("%-8s %-5s %7d  bulk: %d transactions held the tables %.3f s in "
                                 "all; the limit takes %.0f%% of that\n",
                                 qPrintable(engineName(engine)), qPrintable(format), n,
-                                bulk->transactions, double(bulk->heldMs) / 1000.0,
-                                100.0 * limit->seconds / (double(bulk->heldMs) / 1000.0));
+                                bulk->held.count, double(bulk->held.totalMs) / 1000.0,
+                                100.0 * limit->seconds / (double(bulk->held.totalMs) / 1000.0));
                 }
                 // Smoke: a handful of sales close together, so that they fall inside its short run.
                 if (n == largest) {

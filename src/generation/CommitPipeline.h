@@ -34,11 +34,6 @@ struct StoreLimits {
 // committed (the run lost its lock, say).
 using CommitCheck = std::function<void(krvt5::Connection& writer)>;
 
-// Stores batches of tickets in transactions that keep other writers out for about the time
-// budget each, passing over the numbers taken since the run read its range, and commits them in
-// the order they were handed over; after a batch fails, no later one commits. The tickets of a
-// failed batch before its failing one are stored. Committed tickets and the failure are collected
-// by the walk's thread.
 // How long the batches' transactions kept the tables, waits for them left out.
 struct TransactionTimes {
     qint64 longestMs = 0;
@@ -46,6 +41,11 @@ struct TransactionTimes {
     int count = 0;
 };
 
+// Stores batches of tickets in transactions that keep other writers out for about the time
+// budget each, passing over the numbers taken since the run read its range, and commits them in
+// the order they were handed over; after a batch fails, no later one commits. The tickets of a
+// failed batch before its failing one are stored. Committed tickets and the failure are collected
+// by the walk's thread.
 class CommitPipeline {
 public:
     virtual ~CommitPipeline() = default;

@@ -729,9 +729,9 @@ public:
     {}
 
     // `expectedBytes`: the size the archive states for the part, to make room for its cells
-    // once instead of copying them as they grow. `sharedStrings` waits for the shared strings,
+    // once instead of copying them as they grow. `sharedCount` waits for the shared strings,
     // read meanwhile, and throws their part's failure, which comes before the worksheet's.
-    void read(qint64 expectedBytes, const std::function<const StringPool&()>& sharedStrings)
+    void read(qint64 expectedBytes, const std::function<std::size_t()>& sharedCount)
     {
         // Few cells take less than 24 bytes of XML; pages never written cost nothing.
         const auto expected = static_cast<std::size_t>(
@@ -752,10 +752,10 @@ public:
             }
         } catch (...) {
             // A cell before the fault that names a missing string is the first failure.
-            checkShared(sharedStrings().size());
+            checkShared(sharedCount());
             throw;
         }
-        checkShared(sharedStrings().size());
+        checkShared(sharedCount());
         finish();
     }
 
@@ -1055,15 +1055,11 @@ std::unique_ptr<Worksheet> readXlsx(const QByteArray& bytes, const QString& path
         strings.emplace(zip, stringsName);
 
     SheetPart part(std::move(sheetPart), sheetName, path);
-    bool taken = false;
     SheetReader(part, *sheet, dateStyles, workbook.date1904)
-        .read(part.declaredBytes(), [&]() -> const StringPool& {
-            if (strings && !taken) {
-                sheet->shared_ = std::move(strings->strings());
-                taken = true;
-            }
-            return sheet->shared_;
-        });
+        .read(part.declaredBytes(),
+              [&]() -> std::size_t { return strings ? strings->strings().size() : 0; });
+    if (strings)
+        sheet->shared_ = std::move(strings->strings());
     return sheet;
 }
 

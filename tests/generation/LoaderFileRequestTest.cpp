@@ -196,7 +196,31 @@ private:
     std::jthread acceptor_;
 };
 
-class LoaderFileRequestTest : public ScanFixture {};
+class LoaderFileRequestTest : public ScanFixture {
+protected:
+    // Closes the run's database and opens it again at `host` and `port`.
+    void reopenAt(const QString& host, const QString& port)
+    {
+        support::oBases->CierraBdD(state.cnBase);
+        support::oBases->cRuta = host;
+        support::oBases->cPuerto = port;
+        ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
+            << support::oBases->UltimoError().toStdString();
+    }
+
+    // The workbook's sales stored on the bulk path, in batches of `tickets`.
+    generation::Figures storeInBatchesOf(int tickets)
+    {
+        generation::Figures figures;
+        {
+            generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
+                                      generation::BatchLimits{tickets, 500});
+            figures = generation::RecorrerHoja(state, surface, &sink);
+        }
+        support::oBases->CierraBdD(state.cnBase);
+        return figures;
+    }
+};
 
 TEST_P(LoaderFileRequestTest, AnotherFileAskedByTheServerIsRefusedAndTheTicketsGoByInserts)
 {
@@ -209,23 +233,14 @@ TEST_P(LoaderFileRequestTest, AnotherFileAskedByTheServerIsRefusedAndTheTicketsG
 
     RewritingProxy proxy(db->port().toInt(), QFile::encodeName(secretFile));
     ASSERT_NE(proxy.port(), 0);
-    support::oBases->CierraBdD(state.cnBase);
-    support::oBases->cPuerto = QString::number(proxy.port());
-    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
-        << support::oBases->UltimoError().toStdString();
+    ASSERT_NO_FATAL_FAILURE(reopenAt(support::oBases->cRuta, QString::number(proxy.port())));
 
     std::vector<QStringList> rows{{QStringLiteral("Folio"), QStringLiteral("Marca")}};
     for (int i = 0; i < 40; ++i)
         rows.push_back(sale(QString::number(i + 1), QStringLiteral("%1.25").arg(i + 1),
                             QStringLiteral("Venta %1").arg(i + 1)));
     writeFile(state.cArchivo, csv(rows));
-    generation::Figures figures;
-    {
-        generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
-                                  generation::BatchLimits{8, 500});
-        figures = generation::RecorrerHoja(state, surface, &sink);
-    }
-    support::oBases->CierraBdD(state.cnBase);
+    const generation::Figures figures = storeInBatchesOf(8);
 
     EXPECT_GE(proxy.rewritten(), 1) << "the proxy never saw the loader's file request";
     EXPECT_FALSE(proxy.sentByClients().contains(secret));
@@ -243,20 +258,13 @@ TEST_P(LoaderFileRequestTest, TheLoaderStillSendsItsOwnFile)
         GTEST_SKIP() << "only MySQL has a loader";
     // The same proxy without rewriting: the loader's own rows do reach the server through it.
     RewritingProxy proxy(db->port().toInt(), {});
-    support::oBases->CierraBdD(state.cnBase);
-    support::oBases->cPuerto = QString::number(proxy.port());
-    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    ASSERT_NO_FATAL_FAILURE(reopenAt(support::oBases->cRuta, QString::number(proxy.port())));
     std::vector<QStringList> rows{{QStringLiteral("Folio"), QStringLiteral("Marca")}};
     for (int i = 0; i < 10; ++i)
         rows.push_back(
             sale(QString::number(i + 1), QStringLiteral("2"), QStringLiteral("Cargado-%1").arg(i)));
     writeFile(state.cArchivo, csv(rows));
-    {
-        generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
-                                  generation::BatchLimits{4, 500});
-        generation::RecorrerHoja(state, surface, &sink);
-    }
-    support::oBases->CierraBdD(state.cnBase);
+    storeInBatchesOf(4);
     EXPECT_EQ(tickets().size(), 10u);
     // The loader's file holds the descriptions (in capitals) tab-separated; an INSERT would
     // quote them.
@@ -272,10 +280,8 @@ TEST_P(LoaderFileRequestTest, TheLoaderSendsThroughTheServersUnixSocketToo)
     // The client library reads its default socket once, when the process begins.
     if (qgetenv("MYSQL_UNIX_PORT").isEmpty())
         GTEST_SKIP() << "MYSQL_UNIX_PORT does not name the test server's socket";
-    support::oBases->CierraBdD(state.cnBase);
-    support::oBases->cRuta = QStringLiteral("localhost");
-    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
-        << support::oBases->UltimoError().toStdString();
+    ASSERT_NO_FATAL_FAILURE(
+        reopenAt(QStringLiteral("localhost"), support::oBases->cPuerto.toString()));
     std::vector<QStringList> rows{{QStringLiteral("Folio"), QStringLiteral("Marca")}};
     for (int i = 0; i < 3000; ++i)
         rows.push_back(sale(QString::number(i + 1), QStringLiteral("%1.50").arg(i + 1),
@@ -289,13 +295,7 @@ TEST_P(LoaderFileRequestTest, TheLoaderSendsThroughTheServersUnixSocketToo)
             .toLongLong();
     };
     const qlonglong loadsBefore = loads();
-    generation::Figures figures;
-    {
-        generation::BulkSink sink(state, generation::ConnectionsLike(*support::oBases),
-                                  generation::BatchLimits{1000, 500});
-        figures = generation::RecorrerHoja(state, surface, &sink);
-    }
-    support::oBases->CierraBdD(state.cnBase);
+    const generation::Figures figures = storeInBatchesOf(1000);
 
     EXPECT_GE(loads() - loadsBefore, 2) << "the tickets did not go through the loader";
     EXPECT_EQ(figures.written, 3000);
