@@ -252,8 +252,10 @@ int main(int argc, char** argv)
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
             db.setDatabaseName(args[2]);
             db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=0"));
+            if (!db.open())
+                return 1;
             QSqlQuery q(db);
-            if (!db.open() || !q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
                 return 1;
             q.exec(QStringLiteral("ROLLBACK"));
             return 0;
