@@ -67,12 +67,31 @@ krvt5::Connection& BulkSink::walk() const
     return *state_.cnBase;
 }
 
+void BulkSink::prepare()
+{
+    if (pipeline_)
+        return;
+    try {
+        start(walk());
+    } catch (...) {
+        // begin() tries again, where a failure names the first sale's row.
+        pipeline_.reset();
+        notices_.clear();
+    }
+}
+
 void BulkSink::begin(std::int32_t first, std::int32_t lastRow)
 {
     krvt5::Connection& connection = walk();
     // Before the taken numbers are read: what a killed run left half-written is not taken.
     RecoverInterruptedBatch(connection, journalFolder_);
     taken_ = TakenNumbers(connection, first, LastPossibleTicket(first, lastRow));
+    if (!pipeline_)
+        start(connection);
+}
+
+void BulkSink::start(krvt5::Connection& connection)
+{
     formatAhead_ = limits_.serverLoader && connection.engine().hasServerLoader();
     // The time budget bounds a transaction: batches that wait for the writer may go together.
     const StoreLimits store{limits_.tickets,   limits_.serverLoader, limits_.maxTickets * 4,

@@ -55,6 +55,10 @@ public:
     BulkSink(const BulkSink&) = delete;
     BulkSink& operator=(const BulkSink&) = delete;
 
+    // What begin() needs of the database but the run's numbers (the tables' facts, the writer's
+    // connection), made while the workbook is still being read. A failure here is left for
+    // begin() to meet again.
+    void prepare();
     void begin(std::int32_t first, std::int32_t lastRow) override;
     QStringList notices() const override { return notices_; }
     bool isTaken(std::int32_t venta) override;
@@ -64,7 +68,7 @@ public:
     void abandon() override;
 
     // Where batches on tables that cannot roll back keep their journal (the temporary folder
-    // unless told); the next run on the database reads it there. Before begin().
+    // unless told); the next run on the database reads it there. Before prepare() and begin().
     void keepJournalIn(const QString& folder) { journalFolder_ = folder; }
 
     // After finish(): how long the transactions kept the tables.
@@ -72,6 +76,7 @@ public:
 
 private:
     krvt5::Connection& walk() const;
+    void start(krvt5::Connection& connection);
     void handOver();
     // Tells onStored what was committed meanwhile; throws the pipeline's failure.
     void collect();

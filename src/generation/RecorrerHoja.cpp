@@ -4,6 +4,7 @@
 #include "generation/SaleRows.h"
 #include "generation/ScanParts.h"
 #include "spreadsheet/Conversions.h"
+#include "spreadsheet/WorkbookOpening.h"
 #include "support/Failure.h"
 #include "support/Surface.h"
 #include "support/modComun.h"
@@ -16,7 +17,7 @@ namespace generation {
 using support::Label;
 
 Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* sink,
-                     ScanObserver* observer)
+                     ScanObserver* observer, spreadsheet::WorkbookOpening* opening)
 {
     using Outcome = RowEvent::Outcome;
     Figures figures;
@@ -32,7 +33,7 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* 
     };
 
     surface.setCaption(Label::Label1, QString());
-    state.oLibro = state.oExcel->Workbooks().Open(state.cArchivo);
+    state.oLibro = opening ? opening->take() : state.oExcel->Workbooks().Open(state.cArchivo);
     const spreadsheet::Regional& regional = state.oExcel->regional();
     const spreadsheet::Worksheet& sheet = state.oLibro->Worksheets(1);
 

@@ -7,6 +7,10 @@
 #include <QString>
 #include <cstdint>
 
+namespace spreadsheet {
+class WorkbookOpening;
+}
+
 namespace support {
 class Surface;
 }
@@ -44,8 +48,10 @@ public:
 // amount whose number is not taken yet, numbering from nTicket. Ends at the 50th consecutive
 // row with an empty marker; leaves the workbook open in oLibro. Needs cnBase open and oExcel.
 // Tickets go to the sink (row by row through oBases when none is given). A failure is a
-// WalkFailure naming the row; every ticket before it is stored and none after it.
+// WalkFailure naming the row; every ticket before it is stored and none after it. The workbook
+// is taken from `opening` when the caller began to read it already.
 Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* sink = nullptr,
-                     ScanObserver* observer = nullptr);
+                     ScanObserver* observer = nullptr,
+                     spreadsheet::WorkbookOpening* opening = nullptr);
 
 } // namespace generation

@@ -5,6 +5,7 @@
 #include "generation/RunLock.h"
 #include "generation/RunReport.h"
 #include "spreadsheet/Application.h"
+#include "spreadsheet/WorkbookOpening.h"
 #include "support/CrearObjeto.h"
 #include "support/Failure.h"
 #include "support/Surface.h"
@@ -33,6 +34,11 @@ QString registryHint()
 Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserver* observer,
                        TicketSink* sink)
 {
+    // The workbook is read while the database is opened and made ready; the application is the
+    // run's only once the database is open, and the reading's failures come after the database's.
+    std::unique_ptr<spreadsheet::Application> excel =
+        support::CrearObjeto<spreadsheet::Application>(QStringLiteral("Excel.Application"));
+    spreadsheet::WorkbookOpening opening(excel->Workbooks(), state.cArchivo);
     const QString database = support::oBases->cMiBase;
     if (!support::oBases->AbrirBdD(state.cnBase, database)) {
         const QString reason = support::oBases->UltimoError();
@@ -46,8 +52,7 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
     const RunLock lock(state.cnBase, database);
 
     surface.setVisible(Label::Label1, true);
-    state.oExcel =
-        support::CrearObjeto<spreadsheet::Application>(QStringLiteral("Excel.Application"));
+    state.oExcel = std::move(excel);
     // Tickets go in batches unless the caller brings its own sink.
     std::unique_ptr<BulkSink> bulk;
     if (!sink) {
@@ -56,9 +61,10 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
         // Beside the settings: the data folder, where the next run looks for it.
         if (!state.cArchivoIni.isEmpty())
             bulk->keepJournalIn(QFileInfo(state.cArchivoIni).absolutePath());
+        bulk->prepare();
         sink = bulk.get();
     }
-    const Figures figures = RecorrerHoja(state, surface, sink, observer);
+    const Figures figures = RecorrerHoja(state, surface, sink, observer, &opening);
 
     surface.setCaption(Label::Label1, QString());
     state.oLibro->Close();

@@ -100,6 +100,37 @@ TEST_P(RunControlTest, ADatabaseThatDoesNotOpenIsAFailureThatNamesItWithoutThePa
     EXPECT_FALSE(surface.enabled); // the error report ends the program from here
 }
 
+// The workbook is read while the database opens: the database's failure still comes first, and
+// the workbook's is reported as it was read, with nothing written.
+TEST_P(RunControlTest, ADamagedWorkbookIsReportedAfterTheDatabaseAndWritesNothing)
+{
+    state.cArchivo = dir.filePath(QStringLiteral("ventas.xlsx"));
+    writeFile(state.cArchivo, QByteArray("PK\x03\x04 esto no es un libro"));
+    const QString database = support::oBases->cMiBase;
+    support::oBases->cMiBase = QStringLiteral("no_existe_esta_base");
+    surface.answers = {Answer::Yes};
+    try {
+        generation::cmdProceder_Click(state, surface);
+        ADD_FAILURE() << "the run should fail";
+    } catch (const support::Failure& failure) {
+        EXPECT_TRUE(failure.message().startsWith(QStringLiteral("No se pudo abrir la base")))
+            << failure.what();
+    }
+    EXPECT_EQ(state.oExcel, nullptr);
+
+    support::oBases->cMiBase = database;
+    surface.answers = {Answer::Yes};
+    try {
+        generation::cmdProceder_Click(state, surface);
+        ADD_FAILURE() << "the run should fail";
+    } catch (const std::exception& failure) {
+        const QString message = support::failureText(failure);
+        EXPECT_TRUE(message.contains(QStringLiteral("está dañado"))) << failure.what();
+        EXPECT_TRUE(message.contains(state.cArchivo)) << failure.what();
+    }
+    EXPECT_TRUE(tickets().isEmpty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, RunControlTest, testing::ValuesIn(engines()), engineName);
 
 } // namespace
