@@ -67,10 +67,19 @@ krvt5::Connection& BulkSink::walk() const
     return *state_.cnBase;
 }
 
-void BulkSink::prepare()
+void BulkSink::prepare(const CommitCheck& beforeCommit)
 {
-    if (pipeline_)
+    if (prepared_)
         return;
+    prepared_ = true;
+    if (beforeCommit && beforeCommit_) {
+        beforeCommit_ = [own = beforeCommit_, run = beforeCommit](krvt5::Connection& writer) {
+            own(writer);
+            run(writer);
+        };
+    } else if (beforeCommit) {
+        beforeCommit_ = beforeCommit;
+    }
     try {
         start(walk());
     } catch (...) {

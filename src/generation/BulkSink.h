@@ -55,10 +55,9 @@ public:
     BulkSink(const BulkSink&) = delete;
     BulkSink& operator=(const BulkSink&) = delete;
 
-    // What begin() needs of the database but the run's numbers (the tables' facts, the writer's
-    // connection), made while the workbook is still being read. A failure here is left for
-    // begin() to meet again.
-    void prepare();
+    // Makes what begin() needs but the run's numbers (the tables' facts, the writer's
+    // connection); `beforeCommit` is asked after the constructor's.
+    void prepare(const CommitCheck& beforeCommit) override;
     void begin(std::int32_t first, std::int32_t lastRow) override;
     QStringList notices() const override { return notices_; }
     bool isTaken(std::int32_t venta) override;
@@ -88,6 +87,7 @@ private:
     CommitCheck beforeCommit_;
     QString journalFolder_;
     QStringList notices_;
+    bool prepared_ = false;
     // The loader's text is formatted on the walk's thread, while the writer is busy.
     bool formatAhead_ = false;
     std::optional<int> scale_;

@@ -30,10 +30,6 @@ struct StoreLimits {
     int busyMs = 60000;    // how long a batch waits for tables that another client holds
 };
 
-// Asked on the writing connection right before every commit; throws when nothing more may be
-// committed (the run lost its lock, say).
-using CommitCheck = std::function<void(krvt5::Connection& writer)>;
-
 // How long the batches' transactions kept the tables, waits for them left out.
 struct TransactionTimes {
     qint64 longestMs = 0;

@@ -56,14 +56,13 @@ Figures ProcesarVentas(WindowState& state, support::Surface& surface, ScanObserv
     // Tickets go in batches unless the caller brings its own sink.
     std::unique_ptr<BulkSink> bulk;
     if (!sink) {
-        bulk = std::make_unique<BulkSink>(state, ConnectionsLike(*support::oBases), BatchLimits{},
-                                          CheckAnswers, lock.commitCheck());
+        bulk = std::make_unique<BulkSink>(state, ConnectionsLike(*support::oBases));
         // Beside the settings: the data folder, where the next run looks for it.
         if (!state.cArchivoIni.isEmpty())
             bulk->keepJournalIn(QFileInfo(state.cArchivoIni).absolutePath());
-        bulk->prepare();
         sink = bulk.get();
     }
+    sink->prepare(lock.commitCheck());
     const Figures figures = RecorrerHoja(state, surface, sink, observer, &opening);
 
     surface.setCaption(Label::Label1, QString());

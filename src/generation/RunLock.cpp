@@ -5,7 +5,9 @@
 
 #include <QCryptographicHash>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
 #include <QSqlQuery>
 #include <cerrno>
 #include <cstring>
@@ -179,10 +181,13 @@ std::function<void(krvt5::Connection&)> RunLock::commitCheck() const
         return {};
     return [name = name_, holder = holder_,
             database = connection_->describe()](krvt5::Connection& writer) {
+        // One round trip with the tables held: the name in the text, escaped by the driver.
+        QSqlField text(QString(), QMetaType(QMetaType::QString));
+        text.setValue(name);
         QSqlQuery held(writer.database());
-        const bool asked = held.prepare(QStringLiteral("SELECT IS_USED_LOCK(?)"));
-        held.addBindValue(name);
-        if (!asked || !held.exec() || !held.next())
+        if (!held.exec(QStringLiteral("SELECT IS_USED_LOCK(%1)")
+                           .arg(writer.database().driver()->formatValue(text))) ||
+            !held.next())
             throw support::Failure(
                 QStringLiteral("No se pudo comprobar la reserva de la base de datos (%1): %2")
                     .arg(database, krvt5::SqlErrorText(held.lastError())));

@@ -9,7 +9,15 @@
 #include <cstdint>
 #include <functional>
 
+namespace krvt5 {
+class Connection;
+}
+
 namespace generation {
+
+// Asked on the writing connection right before every commit; throws when nothing more may be
+// committed (the run lost its lock, say).
+using CommitCheck = std::function<void(krvt5::Connection& writer)>;
 
 // One ticket as the walk hands it over: header and line are built from it.
 struct Ticket {
@@ -45,6 +53,10 @@ class TicketSink {
 public:
     virtual ~TicketSink() = default;
 
+    // Once the database is open and the run holds it, while the workbook is still being read:
+    // `beforeCommit` (when set) is asked before every commit. A failure to get ready is met
+    // again at begin(), where it names the first sale's row.
+    virtual void prepare(const CommitCheck& /*beforeCommit*/) {}
     // Before the first number is asked for: the run's first number and the sheet's last row
     // (no sale row can use a number past first + lastRow).
     virtual void begin(std::int32_t /*first*/, std::int32_t /*lastRow*/) {}

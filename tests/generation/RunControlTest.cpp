@@ -131,6 +131,38 @@ TEST_P(RunControlTest, ADamagedWorkbookIsReportedAfterTheDatabaseAndWritesNothin
     EXPECT_TRUE(tickets().isEmpty());
 }
 
+// A sink the caller brings is still told the run's lock check, asked on a connection that is
+// not the lock's: it holds while the run holds the lock, and refuses once the run is over.
+TEST_P(RunControlTest, ACallersSinkIsToldTheRunsLockCheck)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "a file lock lasts as long as the process";
+    class CheckingSink : public generation::TicketSink {
+    public:
+        void prepare(const generation::CommitCheck& beforeCommit) override { check = beforeCommit; }
+        bool isTaken(std::int32_t) override { return false; }
+        void write(const generation::Ticket&) override
+        {
+            ASSERT_TRUE(check);
+            EXPECT_NO_THROW(check(*writer));
+            ++written;
+        }
+        void finish() override {}
+        generation::CommitCheck check;
+        krvt5::Connection* writer = nullptr;
+        int written = 0;
+    } sink;
+    krvt5::ConnectionRef writer;
+    ASSERT_TRUE(support::oBases->AbrirBdD(writer, db->name()))
+        << support::oBases->UltimoError().toStdString();
+    sink.writer = writer.get();
+    writeFile(state.cArchivo, csv({{}, sale(QStringLiteral("1"), QStringLiteral("1"))}));
+    generation::ProcesarVentas(state, surface, nullptr, &sink);
+    EXPECT_EQ(sink.written, 1);
+    EXPECT_THROW(sink.check(*writer), support::Failure);
+    support::oBases->CierraBdD(writer);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, RunControlTest, testing::ValuesIn(engines()), engineName);
 
 } // namespace
