@@ -452,10 +452,7 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
         return std::nullopt;
     }
     const qsizetype loaded = direct_.numRowsAffected();
-    QSqlQuery check(db_);
-    const bool clean = check.exec(QStringLiteral("SHOW COUNT(*) WARNINGS")) && check.next() &&
-                       check.value(0).toInt() == 0;
-    if (loaded != qsizetype(tickets.size()) || !clean) {
+    if (loaded != qsizetype(tickets.size()) || fileRequests_->warnings() != 0) {
         load_ = false;
         throw support::Failure(QStringLiteral("El cargador de la base de datos (%1) no guardó "
                                               "tal como se enviaron los %2 renglones de la tabla "
@@ -467,6 +464,7 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
     if (&target == &line_)
         return 0;
     // The loader's first key: the driver reports none for LOAD DATA.
+    QSqlQuery check(db_);
     if (!check.exec(QStringLiteral("SELECT LAST_INSERT_ID()")) || !check.next())
         throw support::Failure(QStringLiteral("La base de datos (%1) no dio la clave del "
                                               "encabezado del ticket %2 en la tabla \"%3\".")

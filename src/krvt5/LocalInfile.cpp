@@ -133,6 +133,11 @@ LocalInfile::~LocalInfile()
     }
 }
 
+unsigned LocalInfile::warnings() const
+{
+    return handle_ ? mysql_warning_count(static_cast<MYSQL*>(handle_)) : 0;
+}
+
 void LocalInfile::refuseAll(QSqlDatabase& db)
 {
     if (MYSQL* mysql = handleOf(db))

@@ -26,6 +26,9 @@ public:
     int refused() const { return refused_; }
     // What the next request for `name` gets; kept by the caller until that statement ends.
     void serve(const QByteArray& bytes) { bytes_ = &bytes; }
+    // The warnings of the connection's last statement, as its answer counted them: no round
+    // trip, where SHOW COUNT(*) WARNINGS would take one with the tables held.
+    unsigned warnings() const;
 
     static void refuseAll(QSqlDatabase& db);
 
