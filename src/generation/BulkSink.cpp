@@ -147,7 +147,7 @@ void BulkSink::poll()
 
 void BulkSink::write(const Ticket& ticket)
 {
-    const bool due = queue_.size() + 1 >= std::size_t(batchTickets_) ||
+    const bool due = queue_.size() + 1 >= handOverAt() ||
                      (queue_.empty() ? 0 : queuedSince_.elapsed()) >= limits_.maxDelayMs;
     // Before the ticket joins the queue: a failure here is this row's, and it stores nothing.
     if (due && checkLock_)
@@ -182,6 +182,12 @@ void BulkSink::abandon()
     while (pipeline_ && !pipeline_->awaitProgress())
         continue;
     collect();
+}
+
+std::size_t BulkSink::handOverAt() const
+{
+    const std::size_t wanted = pipeline_ ? pipeline_->wantedTickets() : 0;
+    return wanted > 0 ? std::min(std::size_t(batchTickets_), wanted) : std::size_t(batchTickets_);
 }
 
 void BulkSink::handOver()

@@ -76,6 +76,8 @@ public:
 private:
     krvt5::Connection& walk() const;
     void start(krvt5::Connection& connection);
+    // How many queued tickets make a batch: the writer's own measure once it has one.
+    std::size_t handOverAt() const;
     void handOver();
     // Tells onStored what was committed meanwhile; throws the pipeline's failure.
     void collect();

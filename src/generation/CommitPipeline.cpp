@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -369,6 +370,7 @@ public:
         return take(taken, failure);
     }
     TransactionTimes transactionTimes() override { return times(); }
+    std::size_t wantedTickets() const override { return wanted_; }
 
 private:
     void start()
@@ -429,23 +431,25 @@ private:
                 const std::size_t limit = pacer.tickets();
                 while (!waiting_.empty() && batch.size() < limit) {
                     std::vector<Ticket>& front = waiting_.front();
-                    if (batch.empty() && front.size() <= limit) {
+                    if (batch.empty() && frontTaken_ == 0 && front.size() <= limit) {
                         batch.swap(front);
                         waiting_.pop_front();
                         ++count;
                         continue;
                     }
-                    const std::size_t take = std::min(limit - batch.size(), front.size());
+                    const std::size_t take =
+                        std::min(limit - batch.size(), front.size() - frontTaken_);
                     // Growing by doubling would move every ticket again, into pages new to the
                     // process, while the tables wait.
                     if (batch.capacity() < limit)
                         batch.reserve(limit);
-                    std::move(front.begin(), front.begin() + std::ptrdiff_t(take),
-                              std::back_inserter(batch));
-                    front.erase(front.begin(), front.begin() + std::ptrdiff_t(take));
-                    if (!front.empty())
+                    const auto from = front.begin() + std::ptrdiff_t(frontTaken_);
+                    std::move(from, from + std::ptrdiff_t(take), std::back_inserter(batch));
+                    frontTaken_ += take;
+                    if (frontTaken_ < front.size())
                         break;
                     waiting_.pop_front();
+                    frontTaken_ = 0;
                     ++count;
                 }
                 skip = failure_.has_value();
@@ -471,6 +475,7 @@ private:
             }
             const qint64 heldMs = held.elapsed() - store.takeWaitedMs();
             pacer.record(batch.size(), heldMs);
+            wanted_ = pacer.tickets();
             {
                 const std::lock_guard lock(mutex_);
                 if (stop_)
@@ -500,6 +505,8 @@ private:
     bool started_ = false;
     bool opened_ = false;
     std::deque<std::vector<Ticket>> waiting_;
+    std::size_t frontTaken_ = 0; // tickets of the first waiting batch already taken
+    std::atomic<std::size_t> wanted_ = 0;
     std::uint64_t submitted_ = 0;
     std::uint64_t finished_ = 0;
     bool stop_ = false;

@@ -57,6 +57,9 @@ public:
                                               std::optional<StoreFailure>& failure) = 0;
     // How long the batches' transactions kept the tables.
     virtual TransactionTimes transactionTimes() = 0;
+    // About how many tickets the next transaction takes; 0 while unknown. Batches handed over
+    // at that size go whole, without being cut or joined.
+    virtual std::size_t wantedTickets() const { return 0; }
 
     // On the given connection, at once, on the caller's thread.
     static std::unique_ptr<CommitPipeline> inline_(krvt5::Connection& connection,

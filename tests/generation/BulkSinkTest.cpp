@@ -225,6 +225,8 @@ void BulkSinkTest::sameResultAsTheRowByRowPath()
         {"on the walk's connection", mixedRows(45), {101, 104, 117}, {4, 500}, true},
         {"batches that grow up to their bound", mixedRows(150), {103, 140}, {3, 500, 20}},
         {"without the server's loader", mixedRows(45), {101, 117}, {4, 500, 8000, false}},
+        // Batches handed over cut into parts and joined again to a transaction's few tickets.
+        {"a time budget of a millisecond", mixedRows(400), {150, 300}, {200, 500, 400, true, 1}},
     };
     for (const SameResultCase& c : cases) {
         SCOPED_TRACE(c.name);
