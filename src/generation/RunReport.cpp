@@ -18,22 +18,29 @@ namespace generation {
 namespace {
 
 // A line per row of a long workbook: built by concatenation, which costs far less than arg().
-QString outcomeText(const RowEvent& event)
+void appendOutcome(QString& text, const RowEvent& event)
 {
     switch (event.outcome) {
     case RowEvent::Outcome::Written:
-        return QStringLiteral("ticket ") + QString::number(event.ticket) +
-               QStringLiteral(" escrito, importe ") + RunReport::money(event.amount);
+        text.append(QStringLiteral("ticket "))
+            .append(QString::number(event.ticket))
+            .append(QStringLiteral(" escrito, importe "))
+            .append(RunReport::money(event.amount));
+        return;
     case RowEvent::Outcome::Existed:
-        return QStringLiteral("ticket ") + QString::number(event.ticket) +
-               QStringLiteral(" ya existía, no se escribió");
+        text.append(QStringLiteral("ticket "))
+            .append(QString::number(event.ticket))
+            .append(QStringLiteral(" ya existía, no se escribió"));
+        return;
     case RowEvent::Outcome::ZeroMarker:
-        return QStringLiteral("pasado por alto: marcador \"0\"");
+        text.append(QStringLiteral("pasado por alto: marcador \"0\""));
+        return;
     case RowEvent::Outcome::NotPositive:
-        return QStringLiteral("pasado por alto: importe ") + RunReport::money(event.amount) +
-               QStringLiteral(", no mayor que cero");
+        text.append(QStringLiteral("pasado por alto: importe "))
+            .append(RunReport::money(event.amount))
+            .append(QStringLiteral(", no mayor que cero"));
+        return;
     }
-    return {};
 }
 
 QString outcomeCode(RowEvent::Outcome outcome)
@@ -178,8 +185,14 @@ void RunReport::onRow(const RowEvent& event)
         rows_.push_back(event);
     if (!log_.isOpen())
         return;
-    line(QStringLiteral("Renglón ") + QString::number(event.row) + QStringLiteral(": ") +
-         outcomeText(event));
+    // A line for every row of the sheet: put together once, without a text per piece.
+    QString text;
+    text.reserve(64);
+    text.append(QStringLiteral("Renglón "))
+        .append(QString::number(event.row))
+        .append(QStringLiteral(": "));
+    appendOutcome(text, event);
+    line(text);
 }
 
 void RunReport::writeCsv()

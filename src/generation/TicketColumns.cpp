@@ -4,6 +4,7 @@
 
 #include <QSqlDriver>
 #include <QSqlField>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -68,13 +69,27 @@ template <typename Text> void appendDate(Text& text, const QDate& date, bool quo
 // ASCII text (times, amounts) without a conversion of its own.
 void appendAscii(QByteArray& out, const QString& text)
 {
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char* to = out.data() + at;
     for (const QChar c : text)
-        out += char(c.unicode());
+        *to++ = char(c.unicode());
+}
+
+bool needsEscape(char c)
+{
+    return c == '\t' || c == '\n' || c == '\r' || c == '\\' || c == '\0';
 }
 
 void appendEscaped(QByteArray& out, const QString& text)
 {
-    for (const char c : text.toUtf8()) {
+    const QByteArray utf8 = text.toUtf8();
+    // Most descriptions have nothing to escape: one copy.
+    if (std::none_of(utf8.begin(), utf8.end(), needsEscape)) {
+        out += utf8;
+        return;
+    }
+    for (const char c : utf8) {
         switch (c) {
         case '\t':
             out += "\\t";
