@@ -271,7 +271,8 @@ void RunReport::writePending()
         return;
     log_.write(pending_);
     log_.flush();
-    pending_.clear();
+    // Keeps its room: a line for every row follows.
+    pending_.resize(0);
 }
 
 void RunReport::openLog()
