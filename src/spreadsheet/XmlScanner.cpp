@@ -458,6 +458,19 @@ std::optional<std::string_view> XmlScanner::prefixedAttribute(std::string_view l
     return std::nullopt;
 }
 
+std::string_view XmlScanner::held() const
+{
+    if (!started_ || pendingEnd_)
+        return {};
+    return std::string_view(buffer_).substr(position_);
+}
+
+void XmlScanner::consume(size_t bytes)
+{
+    position_ += std::min(bytes, buffer_.size() - position_);
+    searched_ = 0;
+}
+
 void XmlScanner::root(std::string_view name)
 {
     if (!nextChild() || name_ != name)

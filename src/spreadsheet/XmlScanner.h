@@ -38,6 +38,12 @@ public:
     // An attribute with a namespace prefix, such as r:id.
     std::optional<std::string_view> prefixedAttribute(std::string_view localName) const;
 
+    // The bytes held and not read yet, for a caller that reads a whole element of a usual
+    // shape by itself (empty while a token is pending); consume() then moves past it. What the
+    // caller does not take whole is left for the moves above.
+    std::string_view held() const;
+    void consume(size_t bytes);
+
     [[noreturn]] void fail(const QString& detail) const;
     const QString& partName() const { return partName_; }
 

@@ -194,6 +194,75 @@ TEST_F(Xlsx, ReadsTheCellKindsOfTheFormat)
     EXPECT_EQ(ws.lastRow(), 10);
 }
 
+// The usual shape of a cell is read straight from the bytes, every other shape by the scanner:
+// both give the same values and the same faults, also where a cell is cut between two chunks.
+TEST_F(Xlsx, EveryShapeOfACellReadsAlike)
+{
+    const QByteArray strings =
+        "<sst xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+        "<si><t>cero</t></si><si><t>uno</t></si></sst>";
+    const std::vector<std::pair<QByteArray, const char*>> shapes = {
+        {"<c r=\"A1\"><v>5</v></c>", "number:5"},
+        {"<c r=\"A1\" t=\"n\" ><v>5</v></c>", "number:5"},
+        {"<c  r=\"A1\"\t><v>5</v></c>", "number:5"},
+        {"<c r='A1'><v>5</v></c>", "number:5"},
+        {"<c r=\"A1\" cm=\"1\"><v>5</v></c>", "number:5"},
+        {"<c r=\"A1\"><f>2+3</f><v>5</v></c>", "number:5"},
+        {"<c r=\"A1\"><v>&#53;</v></c>", "number:5"},
+        {"<c r=\"A1\"><v> 5\n</v ></c>", "number:5"},
+        {"\n  <c r=\"A1\"><v>5</v></c>\n", "number:5"},
+        {"<c r=\"A1\" r=\"B1\"><v>5</v></c>", "number:5"},
+        {"<c t=\"s\" r=\"A1\"><v>1</v></c>", "text:uno"},
+        {"<c r=\"A1\" t=\"b\"><v>1</v></c>", "bool:true"},
+        {"<c r=\"A1\" s=\"1\"><v>46363.5</v></c>", "date:2026-12-07 12:00:00"},
+        {"<c s=\"1\" r=\"A1\" t=\"n\"><v>46363.5</v></c>", "date:2026-12-07 12:00:00"},
+        {"<c r=\"A1\" s=\"x\"><v>46363.5</v></c>", "number:46363.5"},
+        {"<c r=\"A1\" s=\"1\"/>", "empty"},
+        {"<c r=\"A1\"><v>1E2</v></c>", "number:100"},
+    };
+    for (const auto& [cell, expected] : shapes) {
+        SCOPED_TRACE(cell.toStdString());
+        QByteArray row = cell;
+        row.replace("A1", "B2");
+        const std::shared_ptr<Workbook> book =
+            openParts(package("<row r=\"2\">" + row + "<c r=\"C2\"><v>7</v></c></row>", {},
+                              {{"xl/sharedStrings.xml", strings}, {"xl/styles.xml", kDateStyles}}));
+        EXPECT_EQ(describe(book->Worksheets(1), "B2"), expected);
+        EXPECT_EQ(describe(book->Worksheets(1), "C2"), "number:7");
+    }
+
+    for (const auto& [cell, fault] : std::vector<std::pair<QByteArray, const char*>>{
+             {"<c r=\"B2\"><v>1.2.3</v></c>", "la celda B2 un número no válido"},
+             {"<c r=\"2B\"><v>1</v></c>", "la referencia no válida \"2B\""},
+             {"<c r=\"B2\" t=\"s\"><v>-1</v></c>", "la celda B2 un texto compartido que no existe"},
+         }) {
+        sheettest::writeZip(path("falla.xlsx"), package("<row r=\"2\">" + cell + "</row>", {},
+                                                        {{"xl/sharedStrings.xml", strings}}));
+        const QString message = failureOpening(path("falla.xlsx"));
+        EXPECT_TRUE(message.contains(QString::fromUtf8(fault))) << message.toStdString();
+    }
+
+    // Many chunks: some cells are cut between two, and read whole all the same.
+    QByteArray rows;
+    for (int r = 1; r <= 30000; ++r)
+        rows += QStringLiteral("<row r=\"%1\"><c r=\"A%1\"><v>%2</v></c><c r=\"B%1\" s=\"1\" "
+                               "t=\"n\"><v>%3</v></c><c r=\"C%1\" t=\"s\"><v>%4</v></c></row>")
+                    .arg(r)
+                    .arg(r * 7919 % 100003)
+                    .arg(46000 + r % 365)
+                    .arg(r % 2)
+                    .toLatin1();
+    const std::shared_ptr<Workbook> book = openParts(
+        package(rows, {}, {{"xl/sharedStrings.xml", strings}, {"xl/styles.xml", kDateStyles}}));
+    const Worksheet& ws = book->Worksheets(1);
+    ASSERT_EQ(ws.lastRow(), 30000);
+    for (int r = 1; r <= 30000; ++r) {
+        ASSERT_EQ(ws.value(r, 1), CellValue::fromNumber(r * 7919 % 100003)) << r;
+        ASSERT_EQ(ws.value(r, 2).kind, CellValue::Kind::Date) << r;
+        ASSERT_EQ(describe(ws.value(r, 3)), r % 2 ? "text:uno" : "text:cero") << r;
+    }
+}
+
 // Other programs may write rows and cells out of order, or a cell twice (the last one counts);
 // every cell is found in its row, and the gaps between rows stay empty.
 TEST_F(Xlsx, CellsWrittenOutOfOrderAreFoundInTheirRows)
