@@ -3,6 +3,7 @@
 #include "spreadsheet/CellAddress.h"
 #include "spreadsheet/CsvReader.h"
 #include "spreadsheet/Failure.h"
+#include "spreadsheet/HugePages.h"
 #include "spreadsheet/XlsxReader.h"
 
 #include <QFile>
@@ -75,9 +76,28 @@ QByteArray readWholeFile(const QString& path, qint64 maxBytes)
                           .arg(path)
                           .arg(maxBytes >> 20));
     }
-    QByteArray bytes = file.readAll();
+    // Read into room made once for the size the file has, then whatever it grew by meanwhile.
+    const qint64 size = file.size();
+    QByteArray bytes(size, Qt::Uninitialized);
+    adviseHugePages(bytes.data(), std::size_t(size));
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 read = file.read(bytes.data() + got, size - got);
+        if (read <= 0)
+            break;
+        got += read;
+    }
+    bytes.truncate(got);
+    if (got == size)
+        bytes += file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Failure(QStringLiteral("No se pudo leer completo el archivo \"%1\".").arg(path));
+    if (bytes.size() > maxBytes) {
+        throw Failure(QStringLiteral("El archivo \"%1\" es demasiado grande para leerlo (más de "
+                                     "%2 MiB).")
+                          .arg(path)
+                          .arg(maxBytes >> 20));
+    }
     return bytes;
 }
 

@@ -3,6 +3,7 @@
 #include "plaintext/Windows1252.h"
 #include "spreadsheet/CellAddress.h"
 #include "spreadsheet/Failure.h"
+#include "spreadsheet/HugePages.h"
 #include "spreadsheet/Recognizer.h"
 #include "spreadsheet/TextDecoding.h"
 
@@ -236,6 +237,7 @@ std::unique_ptr<Worksheet> readCsv(QByteArray bytes, const QString& path, const 
     std::vector<std::uint32_t> rowStart;
     cellStart.reserve(static_cast<size_t>((end - start) / 2 + 16));
     rowStart.reserve(static_cast<size_t>((end - start) / 16 + 16));
+    adviseHugePages(cellStart.data(), cellStart.capacity() * sizeof(std::uint32_t));
     cellStart.push_back(0);
     rowStart.push_back(0);
 

@@ -2,6 +2,7 @@
 
 #include "spreadsheet/CellAddress.h"
 #include "spreadsheet/Failure.h"
+#include "spreadsheet/HugePages.h"
 #include "spreadsheet/XmlScanner.h"
 
 #include <QHash>
@@ -738,6 +739,7 @@ public:
             std::clamp<qint64>(expectedBytes / kLeastCellBytes, 0, kMostReservedCells));
         try {
             sheet_.cells_.reserve(expected);
+            adviseHugePages(sheet_.cells_.data(), sheet_.cells_.capacity() * sizeof(Cell));
         } catch (const std::bad_alloc&) {
             // Only a hint: the cells grow as they come.
         }
