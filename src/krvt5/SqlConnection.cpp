@@ -1,6 +1,7 @@
 #include "krvt5/SqlConnection.h"
 
 #include "krvt5/Failure.h"
+#include "krvt5/FileReaders.h"
 #include "krvt5/LocalInfile.h"
 #include "krvt5/SqlError.h"
 
@@ -109,6 +110,7 @@ std::shared_ptr<SqlConnection> SqlConnection::openSqlite(const QString& file,
         QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(Engine::sqliteBusyMs));
     if (!db.open())
         throw fail(SqlErrorText(db.lastError()));
+    connection->file_ = QFileInfo(file).absoluteFilePath();
     // SQLite reads the file lazily: make sure now that it is a database.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
@@ -172,15 +174,26 @@ void SqlConnection::BeginExclusiveTrans(const QStringList& tables, const Patienc
     const QString names = tables.join(QStringLiteral(", "));
     QElapsedTimer waited;
     waited.start();
+    QElapsedTimer lastTry;
+    lastTry.start();
     for (;;) {
-        const std::optional<QSqlError> refused = tryExclusive(quoted);
-        if (!refused)
-            break;
-        if (!queueForTables_ && engine_.refusesStatement(*refused)) {
+        // While another process reads the file, a try cannot succeed and could fail that
+        // reader should it begin to write. Not for long, though: should the readers be told
+        // wrong, the tries go on as before.
+        const bool reader =
+            !file_.isEmpty() && lastTry.elapsed() < kReaderPatienceMs && OtherProcessReads(file_);
+        std::optional<QSqlError> refused;
+        if (!reader) {
+            lastTry.restart();
+            refused = tryExclusive(quoted);
+            if (!refused)
+                break;
+        }
+        if (refused && !queueForTables_ && engine_.refusesStatement(*refused)) {
             queueForTables_ = true; // a server without the form that never queues
             continue;
         }
-        if (engine_.isDenied(*refused))
+        if (refused && engine_.isDenied(*refused))
             throw Failure(QStringLiteral("No se pudo reservar las tablas %1 de la base de datos "
                                          "\"%2\" (%3): el usuario no tiene el permiso LOCK "
                                          "TABLES, que el programa necesita para que ninguna "
@@ -189,7 +202,7 @@ void SqlConnection::BeginExclusiveTrans(const QStringList& tables, const Patienc
                                          "puede darlo con GRANT LOCK TABLES ON `%2`.* a ese "
                                          "usuario. (%4)")
                               .arg(names, databaseName_, description_, SqlErrorText(*refused)));
-        if (!engine_.isBusy(*refused))
+        if (refused && !engine_.isBusy(*refused))
             throw Failure(QStringLiteral("No se pudo reservar las tablas %1 de la base de datos "
                                          "\"%2\" (%3): %4")
                               .arg(names, databaseName_, description_, SqlErrorText(*refused)));

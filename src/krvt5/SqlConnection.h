@@ -80,10 +80,14 @@ private:
     QString quotedTable(const QString& table) const;
     QString quotedField(const QString& field) const;
 
+    // How long a batch leaves the file to another process's readers before it tries anyway.
+    static constexpr qint64 kReaderPatienceMs = 100;
+
     QString connectionName_;
     const Engine& engine_;
     QString databaseName_;
     QString description_;
+    QString file_; // SQLite: the database file
     QSqlDatabase db_;
     bool inTransaction_ = false;
     bool exclusive_ = false;
