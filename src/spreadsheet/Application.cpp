@@ -92,12 +92,6 @@ QByteArray readWholeFile(const QString& path, qint64 maxBytes)
         bytes += file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw Failure(QStringLiteral("No se pudo leer completo el archivo \"%1\".").arg(path));
-    if (bytes.size() > maxBytes) {
-        throw Failure(QStringLiteral("El archivo \"%1\" es demasiado grande para leerlo (más de "
-                                     "%2 MiB).")
-                          .arg(path)
-                          .arg(maxBytes >> 20));
-    }
     return bytes;
 }
 
