@@ -1,13 +1,12 @@
 #include "generation/RunLock.h"
 
 #include "krvt5/SqlError.h"
+#include "krvt5/SqlLiteral.h"
 #include "support/Failure.h"
 
 #include <QCryptographicHash>
 #include <QSqlDatabase>
-#include <QSqlDriver>
 #include <QSqlError>
-#include <QSqlField>
 #include <QSqlQuery>
 #include <cerrno>
 #include <cstring>
@@ -181,12 +180,10 @@ std::function<void(krvt5::Connection&)> RunLock::commitCheck() const
         return {};
     return [name = name_, holder = holder_,
             database = connection_->describe()](krvt5::Connection& writer) {
-        // One round trip with the tables held: the name in the text, escaped by the driver.
-        QSqlField text(QString(), QMetaType(QMetaType::QString));
-        text.setValue(name);
+        // One round trip with the tables held: the name in the text.
         QSqlQuery held(writer.database());
         if (!held.exec(QStringLiteral("SELECT IS_USED_LOCK(%1)")
-                           .arg(writer.database().driver()->formatValue(text))) ||
+                           .arg(krvt5::TextLiteral(writer.database(), name))) ||
             !held.next())
             throw support::Failure(
                 QStringLiteral("No se pudo comprobar la reserva de la base de datos (%1): %2")

@@ -5,6 +5,7 @@
 #include "generation/ExistingTickets.h"
 #include "krvt5/LocalInfile.h"
 #include "krvt5/SqlError.h"
+#include "krvt5/SqlLiteral.h"
 #include "support/Failure.h"
 
 #include <QCoreApplication>
@@ -140,12 +141,9 @@ TableFacts TableFacts::read(krvt5::Connection& connection)
     if (query.isEmpty())
         return facts;
     QSqlDatabase& db = connection.database();
-    QSqlField text(QString(), QMetaType(QMetaType::QString));
     QStringList names;
-    for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
-        text.setValue(QString(table->name));
-        names.append(db.driver()->formatValue(text));
-    }
+    for (const PosTable* table : {&kTickets, &kTicketsDetalle})
+        names.append(krvt5::TextLiteral(db, QString(table->name)));
     QSqlQuery found(db);
     if (!found.exec(query.arg(names.join(QStringLiteral(", ")))))
         throw support::Failure(

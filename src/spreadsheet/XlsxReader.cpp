@@ -896,8 +896,8 @@ private:
             return false;
 
         const int row = place(reference);
-        const std::size_t index = parseInteger<std::uint32_t>(style.value_or("")).value_or(0);
-        addValue(row, typeOf(t), index, value);
+        addValue(row, typeOf(t), parseInteger<std::uint32_t>(style.value_or("")).value_or(0),
+                 value);
         part_.consume(i + end + close.size());
         return true;
     }
