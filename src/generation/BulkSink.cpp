@@ -155,8 +155,18 @@ void BulkSink::write(const Ticket& ticket)
     if (queue_.empty())
         queuedSince_.start();
     queue_.push_back(ticket);
-    if (formatAhead_)
-        FormatLoadText(queue_.back(), clock_.now(), AmountText(ticket.importe, scale_));
+    Ticket& queued = queue_.back();
+    queued.ordinal = ++ordinals_;
+    if (formatAhead_) {
+        if (!queuedText_) {
+            // Room for usual rows, so that the text is not copied as it grows.
+            queuedText_ = std::make_shared<LoadText>();
+            queuedText_->headers.reserve(qsizetype(queue_.capacity()) * 48);
+            queuedText_->lines.reserve(qsizetype(queue_.capacity()) * 96);
+        }
+        FormatLoadText(*queuedText_, queued, clock_.now(), AmountText(ticket.importe, scale_));
+        queued.loadText = queuedText_;
+    }
     if (due)
         handOver();
     collect();
@@ -200,6 +210,8 @@ void BulkSink::handOver()
     batchTickets_ = std::min(batchTickets_ * 2, limits_.maxTickets);
     batch.reserve(std::size_t(batchTickets_));
     batch.swap(queue_);
+    // The writer reads the text once the batch is handed over; the walk writes a new one.
+    queuedText_.reset();
     pipeline_->submit(std::move(batch));
 }
 
@@ -221,6 +233,7 @@ void BulkSink::collect()
     if (failure) {
         // What the walk queued after the failing ticket is never stored.
         queue_.clear();
+        queuedText_.reset();
         throw *failure;
     }
 }

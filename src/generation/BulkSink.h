@@ -98,6 +98,8 @@ private:
     TakenNumbers taken_;
     int batchTickets_ = 0;
     std::vector<Ticket> queue_;
+    std::shared_ptr<LoadText> queuedText_; // of the queued tickets, when formatted ahead
+    std::uint32_t ordinals_ = 0;
     QElapsedTimer queuedSince_;
     TransactionTimes transactionTimes_;
 };

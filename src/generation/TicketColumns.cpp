@@ -236,28 +236,33 @@ void AppendLoadField(QByteArray& line, Source source, const RowValues& row)
 
 namespace generation {
 
-void FormatLoadText(Ticket& ticket, const QString& hora, const QString& amount)
+void FormatLoadText(LoadText& text, Ticket& ticket, const QString& hora, const QString& amount)
 {
     const RowValues values{ticket, hora, amount};
-    // Room for a usual row, so that appending does not grow the text field by field; every
-    // byte more stays with the ticket until its commit.
-    QByteArray header;
-    header.reserve(40 + 2 * amount.size());
+    QByteArray& header = text.headers;
+    ticket.headerAt = std::uint32_t(header.size());
+    bool first = true;
     for (const Column& column : kTickets.columns) {
-        if (!header.isEmpty())
+        if (!first)
             header += '\t';
+        first = false;
         AppendLoadField(header, column.source, values);
     }
-    QByteArray line;
-    line.reserve(56 + amount.size() + ticket.descrip.size());
+    header += '\n';
+    ticket.headerEnd = std::uint32_t(header.size());
+
+    QByteArray& line = text.lines;
+    ticket.lineAt = std::uint32_t(line.size());
     for (const Column& column : kTicketsDetalle.columns) {
         if (column.source == Source::HeaderKey)
             break;
         AppendLoadField(line, column.source, values);
         line += '\t';
     }
-    ticket.loadHeader = std::move(header);
-    ticket.loadLine = std::move(line);
+    ticket.ordinalAt = std::uint32_t(line.size());
+    appendNumber(line, ticket.ordinal);
+    line += '\n';
+    ticket.lineEnd = std::uint32_t(line.size());
 }
 
 } // namespace generation

@@ -80,10 +80,11 @@ void AppendLiteral(QString& statement, Source source, const RowValues& row, QSql
                    QSqlField& scratch);
 // The value as a field of the loader's tab-separated file, backslash escapes.
 void AppendLoadField(QByteArray& line, Source source, const RowValues& row);
-// The loader's text of a ticket's rows (Ticket::loadHeader and loadLine), formatted ahead.
-void FormatLoadText(Ticket& ticket, const QString& hora, const QString& amount);
+// Appends the loader's rows of a ticket that has its ordinal to `text`, and tells the ticket
+// where they are.
+void FormatLoadText(LoadText& text, Ticket& ticket, const QString& hora, const QString& amount);
 
 static_assert(kLineColumns.back().source == Source::HeaderKey,
-              "the detail line's key comes last: its text is formatted ahead up to it");
+              "the detail line's key comes last: the ordinal formatted ahead stands in its place");
 
 } // namespace generation

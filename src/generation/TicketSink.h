@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace krvt5 {
 class Connection;
@@ -19,6 +20,14 @@ namespace generation {
 // committed (the run lost its lock, say).
 using CommitCheck = std::function<void(krvt5::Connection& writer)>;
 
+// The loader's rows of tickets formatted ahead by the walk, a batch's at a time, so that the
+// writer sends them in blocks. A detail row ends with its ticket's ordinal where its header's
+// key goes: the database gives the key, and the keys of a batch follow its ordinals.
+struct LoadText {
+    QByteArray headers;
+    QByteArray lines;
+};
+
 // One ticket as the walk hands it over: header and line are built from it.
 struct Ticket {
     std::int32_t venta = 0;
@@ -27,10 +36,15 @@ struct Ticket {
     double importe = 0;
     QString descrip; // already cut and upper-cased
     std::int32_t row = 0;
-    // The loader's text of its rows when formatted ahead (empty otherwise): the header's line
-    // and the detail line's fields before its header's key, which only the database gives.
-    QByteArray loadHeader;
-    QByteArray loadLine;
+    // Where its rows are in `loadText` when formatted ahead (null otherwise): its header row,
+    // its detail row, and in that the ordinal that ends it.
+    std::shared_ptr<const LoadText> loadText;
+    std::uint32_t headerAt = 0;
+    std::uint32_t headerEnd = 0;
+    std::uint32_t lineAt = 0;
+    std::uint32_t ordinalAt = 0;
+    std::uint32_t lineEnd = 0;
+    std::uint32_t ordinal = 0; // its place among the run's tickets, from 1
 };
 
 // A ticket that could not be stored, with its row and number, so that the walk stops where the

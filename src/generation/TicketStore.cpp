@@ -376,7 +376,7 @@ qlonglong TicketStore::insertRows(Target& target, std::span<const Ticket> ticket
     if (load_) {
         // Tickets formatted ahead carry their amounts in their text.
         if (!std::all_of(tickets.begin(), tickets.end(),
-                         [](const Ticket& ticket) { return !ticket.loadHeader.isEmpty(); }))
+                         [](const Ticket& ticket) { return bool(ticket.loadText); }))
             needAmounts();
         if (const std::optional<qlonglong> firstKey = loadRows(target, tickets, amounts, keys))
             return *firstKey;
@@ -414,37 +414,56 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
             return std::nullopt;
         }
     }
-    QByteArray& out = loadText_;
-    out.resize(0); // keeps the room of the batches before
-    out.reserve(qsizetype(tickets.size()) * 100);
-    const QString& hora = clock_.now();
-    const QString kNone;
     const bool header = &target == &header_;
-    for (std::size_t i = 0; i < tickets.size(); ++i) {
-        if (!tickets[i].loadHeader.isEmpty()) {
-            out += header ? tickets[i].loadHeader : tickets[i].loadLine;
-            if (!header)
-                AppendLoadField(out, Source::HeaderKey, {tickets[i], hora, kNone, keys[i]});
+    const bool ahead = std::all_of(tickets.begin(), tickets.end(),
+                                   [](const Ticket& ticket) { return bool(ticket.loadText); });
+    // A detail row gives its header's key as a number that the statement adds `offset` to: the
+    // ordinal formatted ahead while the keys follow the ordinals, otherwise the key itself.
+    qlonglong offset = 0;
+    const QByteArray* rows = &loadText_;
+    if (ahead && (header || followOrdinals(tickets, keys, offset))) {
+        rows = &formattedRows(tickets, header);
+    } else {
+        QByteArray& out = loadText_;
+        out.resize(0); // keeps the room of the batches before
+        out.reserve(qsizetype(tickets.size()) * 100);
+        const QString& hora = clock_.now();
+        const QString kNone;
+        for (std::size_t i = 0; i < tickets.size(); ++i) {
+            if (ahead) {
+                const Ticket& ticket = tickets[i];
+                const QByteArray& lines = ticket.loadText->lines;
+                out.append(lines.constData() + ticket.lineAt,
+                           qsizetype(ticket.ordinalAt - ticket.lineAt));
+                AppendLoadField(out, Source::HeaderKey, {ticket, hora, kNone, keys[i]});
+                out += '\n';
+                continue;
+            }
+            const RowValues values{tickets[i], hora, amounts[i], keys.empty() ? 0 : keys[i]};
+            bool first = true;
+            for (const Column& column : target.table->columns) {
+                if (!first)
+                    out += '\t';
+                first = false;
+                AppendLoadField(out, column.source, values);
+            }
             out += '\n';
-            continue;
         }
-        const RowValues values{tickets[i], hora, amounts[i], keys.empty() ? 0 : keys[i]};
-        bool first = true;
-        for (const Column& column : target.table->columns) {
-            if (!first)
-                out += '\t';
-            first = false;
-            AppendLoadField(out, column.source, values);
-        }
-        out += '\n';
     }
-    fileRequests_->serve(out);
+    fileRequests_->serve(*rows);
     text_.setValue(loadName());
-    QStringList fills;
+    QStringList columns = target.quotedColumns;
+    QStringList assignments;
+    if (!header) {
+        // Kept exact: an ordinal that is not a number is a warning, and the batch fails.
+        assignments.append(
+            QStringLiteral("%1 = CAST(@k AS SIGNED) + %2").arg(columns.back()).arg(offset));
+        columns.back() = QStringLiteral("@k");
+    }
     for (qsizetype i = 0; i < target.fillColumns.size(); ++i)
-        fills.append(target.fillColumns[i] + QStringLiteral(" = ") + target.fillLiterals[i]);
+        assignments.append(target.fillColumns[i] + QStringLiteral(" = ") + target.fillLiterals[i]);
     const QString statement = engine_.loadStatement(db_.driver()->formatValue(text_),
-                                                    target.quotedName, target.quotedColumns, fills);
+                                                    target.quotedName, columns, assignments);
     if (!direct_.exec(statement)) {
         load_ = false;
         return std::nullopt;
@@ -470,6 +489,51 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
                                    .arg(tickets.front().venta)
                                    .arg(kTickets.name));
     return check.value(0).toLongLong();
+}
+
+// True when each key is its ticket's ordinal plus one `offset`, as when the batch stores
+// tickets formatted one after another and its keys come one after another.
+bool TicketStore::followOrdinals(std::span<const Ticket> tickets, std::span<const qlonglong> keys,
+                                 qlonglong& offset)
+{
+    if (keys.size() != tickets.size() || tickets.empty())
+        return false;
+    const qlonglong first = keys.front() - qlonglong(tickets.front().ordinal);
+    for (std::size_t i = 0; i < tickets.size(); ++i) {
+        if (keys[i] - qlonglong(tickets[i].ordinal) != first)
+            return false;
+    }
+    offset = first;
+    return true;
+}
+
+// The rows formatted ahead, as they are: the walk's own text when the tickets are all of it,
+// in its order; otherwise its pieces, joined.
+const QByteArray& TicketStore::formattedRows(std::span<const Ticket> tickets, bool header)
+{
+    const auto at = header ? &Ticket::headerAt : &Ticket::lineAt;
+    const auto end = header ? &Ticket::headerEnd : &Ticket::lineEnd;
+    const auto textOf = [header](const Ticket& ticket) -> const QByteArray& {
+        return header ? ticket.loadText->headers : ticket.loadText->lines;
+    };
+    QByteArray& out = loadText_;
+    out.resize(0); // keeps the room of the batches before
+    for (std::size_t i = 0; i < tickets.size();) {
+        const Ticket& from = tickets[i];
+        std::uint32_t to = from.*end;
+        std::size_t next = i + 1;
+        while (next < tickets.size() && tickets[next].loadText == from.loadText &&
+               tickets[next].*at == to) {
+            to = tickets[next].*end;
+            ++next;
+        }
+        const QByteArray& text = textOf(from);
+        if (i == 0 && next == tickets.size() && from.*at == 0 && to == std::uint32_t(text.size()))
+            return text;
+        out.append(text.constData() + from.*at, qsizetype(to - from.*at));
+        i = next;
+    }
+    return out;
 }
 
 // One statement with the values in its text.

@@ -125,6 +125,9 @@ private:
     std::optional<qlonglong> loadRows(Target& target, std::span<const Ticket> tickets,
                                       std::span<const QString> amounts,
                                       std::span<const qlonglong> keys);
+    static bool followOrdinals(std::span<const Ticket> tickets, std::span<const qlonglong> keys,
+                               qlonglong& offset);
+    const QByteArray& formattedRows(std::span<const Ticket> tickets, bool header);
     qlonglong insertLiteral(Target& target, std::span<const Ticket> tickets,
                             std::span<const QString> amounts, std::span<const qlonglong> keys);
     qlonglong insertBound(Target& target, std::span<const Ticket> tickets,

@@ -481,6 +481,54 @@ TEST_P(BulkSinkTest, ATableOrColumnThatIsMissingIsAFailureNamingIt)
     }
 }
 
+// The walk formats a batch's rows in one text; a transaction may take a part of one batch and
+// a part of the next, or only some of them (numbers taken meanwhile): the loader still gets
+// each ticket's rows, each line with its header's key, or the store fails.
+TEST_P(BulkSinkTest, RowsFormattedAheadGoByTheLoaderHoweverATransactionTakesThem)
+{
+    if (GetParam() != Engine::MariaDB)
+        GTEST_SKIP() << "only MySQL has a loader";
+    krvt5::Connection& connection = *state.cnBase;
+    generation::TicketStore store(connection, 1000, true, generation::TableFacts::read(connection),
+                                  dir.path());
+    std::vector<generation::Ticket> formatted(12);
+    const auto first = std::make_shared<generation::LoadText>();
+    const auto second = std::make_shared<generation::LoadText>();
+    for (std::size_t i = 0; i < formatted.size(); ++i) {
+        generation::Ticket& ticket = formatted[i];
+        ticket.venta = 200 + std::int32_t(i);
+        ticket.fechaEncabezado = ticket.fechaDetalle = QDate(2026, 3, 1 + int(i));
+        ticket.importe = 10.25 + double(i);
+        ticket.descrip = QStringLiteral("PAN\tDULCE Ñ%1").arg(i);
+        ticket.row = 2 + std::int32_t(i);
+        ticket.ordinal = std::uint32_t(i) + 1;
+        const auto& text = i < 6 ? first : second;
+        generation::FormatLoadText(*text, ticket, QStringLiteral("10:00"),
+                                   QString::number(ticket.importe, 'f', 2));
+        ticket.loadText = text;
+    }
+    const std::vector<std::vector<std::size_t>> transactions{
+        {1, 2, 3, 4, 5, 6, 7, 8}, // the end of one text and the start of the next
+        {0, 9, 11},               // some passed over: the ordinals leave gaps
+        {10}};
+    for (const auto& picked : transactions) {
+        std::vector<generation::Ticket> batch;
+        for (const std::size_t i : picked)
+            batch.push_back(formatted[i]);
+        store.begin();
+        ASSERT_NO_THROW(store.insertBatch(batch));
+        connection.CommitTrans();
+    }
+    std::vector<QStringList> expected;
+    for (const generation::Ticket& ticket : formatted)
+        expected.push_back({QString::number(ticket.venta), QString::number(ticket.importe, 'f', 2),
+                            ticket.descrip, QStringLiteral("1")});
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT t.Venta, t.Total, d.Descrip, d.IdTicket = t.Id "
+                                      "FROM tickets t JOIN ticketsdetalle d ON d.Venta = t.Venta "
+                                      "ORDER BY t.Venta")),
+              expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, BulkSinkTest, testing::ValuesIn(engines()), engineName);
 
 TEST(LoadFiles, OnlyThoseOfAProcessThatIsGoneAreRemoved)
