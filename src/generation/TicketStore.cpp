@@ -296,6 +296,7 @@ void TicketStore::insertBatch(std::span<const Ticket> batch)
     if (batch.empty())
         return;
     std::vector<QString> amounts; // filled when a path needs them
+    lastKeyRead_.reset();
     const qlonglong before = marks_ ? marks_->first : lastKey(header_);
     const qlonglong firstKey = insertRows(header_, batch, amounts, {});
     std::vector<qlonglong> keys;
@@ -315,7 +316,9 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey, ql
     // them one after another, in the order they were sent, as the loader and a multi-row
     // INSERT store rows. Otherwise (a server whose keys step by more than one, say) they are
     // read back one by one.
-    if (firstKey > before && lastKey(header_) == firstKey + qlonglong(batch.size()) - 1) {
+    const std::optional<qlonglong> read = std::exchange(lastKeyRead_, std::nullopt);
+    const qlonglong last = read ? *read : lastKey(header_);
+    if (firstKey > before && last == firstKey + qlonglong(batch.size()) - 1) {
         keys.resize(batch.size());
         for (std::size_t i = 0; i < batch.size(); ++i)
             keys[i] = firstKey + qlonglong(i);
@@ -480,14 +483,18 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
     }
     if (&target == &line_)
         return 0;
-    // The loader's first key: the driver reports none for LOAD DATA.
+    // The loader's first key (the driver reports none for LOAD DATA), and the table's last,
+    // which readKeys() wants next: one round trip for both.
     QSqlQuery check(db_);
-    if (!check.exec(QStringLiteral("SELECT LAST_INSERT_ID()")) || !check.next())
+    if (!check.exec(QStringLiteral("SELECT LAST_INSERT_ID(), COALESCE(MAX(%1), 0) FROM %2")
+                        .arg(quotedKey_, header_.quotedName)) ||
+        !check.next())
         throw support::Failure(QStringLiteral("La base de datos (%1) no dio la clave del "
                                               "encabezado del ticket %2 en la tabla \"%3\".")
                                    .arg(connection_.describe())
                                    .arg(tickets.front().venta)
                                    .arg(kTickets.name));
+    lastKeyRead_ = check.value(1).toLongLong();
     return check.value(0).toLongLong();
 }
 

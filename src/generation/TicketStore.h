@@ -155,7 +155,8 @@ private:
     QString journal_; // the journal file, on tables that cannot roll back
     QSqlField text_;  // for the driver's escaping
     qint64 waitedMs_ = 0;
-    QByteArray loadText_; // the loader's rows of the statement running
+    QByteArray loadText_;                  // the loader's rows of the statement running
+    std::optional<qlonglong> lastKeyRead_; // the headers' last key, read with the loader's first
     // Answers the server's request for the loader's rows and refuses any other; destroyed first.
     std::unique_ptr<krvt5::LocalInfile> fileRequests_;
 };
