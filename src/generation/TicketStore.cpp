@@ -117,6 +117,9 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                         krvt5::SqlErrorText(readBack_.lastError())));
     if (!facts_.nonTransactional.isEmpty())
         journal_ = BatchJournal::pathFor(journalFolder, connection_.describe());
+    // Now rather than in the first batch, while the tables wait.
+    if (load_ && engine_.prefersLiteralInserts())
+        readyToLoad();
 }
 
 TicketStore::~TicketStore() = default;
@@ -407,16 +410,8 @@ std::optional<qlonglong> TicketStore::loadRows(Target& target, std::span<const T
                                                std::span<const QString> amounts,
                                                std::span<const qlonglong> keys)
 {
-    if (!fileRequests_) {
-        // Earlier versions loaded from files in the temporary folder; a killed run left its own.
-        removeAbandonedLoadFiles();
-        // The rows go from memory: the name is only what the server asks for.
-        fileRequests_ = std::make_unique<krvt5::LocalInfile>(db_, loadName());
-        if (!fileRequests_->active()) {
-            load_ = false;
-            return std::nullopt;
-        }
-    }
+    if (!readyToLoad())
+        return std::nullopt;
     const bool header = &target == &header_;
     const bool ahead = std::all_of(tickets.begin(), tickets.end(),
                                    [](const Ticket& ticket) { return bool(ticket.loadText); });
@@ -541,6 +536,20 @@ const QByteArray& TicketStore::formattedRows(std::span<const Ticket> tickets, bo
         i = next;
     }
     return out;
+}
+
+// False when the loader cannot be used: the connection's handle is out of reach.
+bool TicketStore::readyToLoad()
+{
+    if (fileRequests_)
+        return true;
+    // Earlier versions loaded from files in the temporary folder; a killed run left its own.
+    removeAbandonedLoadFiles();
+    // The rows go from memory: the name is only what the server asks for.
+    fileRequests_ = std::make_unique<krvt5::LocalInfile>(db_, loadName());
+    if (!fileRequests_->active())
+        load_ = false;
+    return load_;
 }
 
 // One statement with the values in its text.

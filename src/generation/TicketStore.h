@@ -125,6 +125,7 @@ private:
     std::optional<qlonglong> loadRows(Target& target, std::span<const Ticket> tickets,
                                       std::span<const QString> amounts,
                                       std::span<const qlonglong> keys);
+    bool readyToLoad();
     static bool followOrdinals(std::span<const Ticket> tickets, std::span<const qlonglong> keys,
                                qlonglong& offset);
     const QByteArray& formattedRows(std::span<const Ticket> tickets, bool header);
