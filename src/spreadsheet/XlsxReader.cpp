@@ -16,6 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -432,6 +433,45 @@ template <typename Integer> std::optional<Integer> parseInteger(std::string_view
     return value;
 }
 
+// parseInteger() for the short run of digits that styles and string indexes are written
+// as, without a call to the library's parser.
+template <typename Integer> std::optional<Integer> parseDigits(std::string_view text)
+{
+    if (text.empty() || text.size() > 9)
+        return parseInteger<Integer>(text);
+    std::uint32_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return parseInteger<Integer>(text);
+        value = value * 10 + std::uint32_t(c - '0');
+    }
+    if (value > std::numeric_limits<Integer>::max())
+        return parseInteger<Integer>(text);
+    return static_cast<Integer>(value);
+}
+
+// The usual reference, capital letters and a row without a leading zero ("B2"), read in place;
+// anything else by parseCellAddress().
+std::optional<CellAddress> cellAddress(std::string_view text)
+{
+    std::size_t i = 0;
+    int column = 0;
+    while (i < text.size() && i < 3 && text[i] >= 'A' && text[i] <= 'Z')
+        column = column * 26 + (text[i++] - 'A' + 1);
+    if (i == 0 || i == text.size() || text[i] == '0' || text.size() - i > 7)
+        return parseCellAddress(text);
+    int row = 0;
+    for (std::size_t at = i; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c < '0' || c > '9')
+            return parseCellAddress(text);
+        row = row * 10 + (c - '0');
+    }
+    if (column > kMaxColumns || row > kMaxRows)
+        return std::nullopt;
+    return CellAddress{row, column};
+}
+
 bool isTrue(std::string_view value)
 {
     value = withoutBlanks(value);
@@ -817,7 +857,7 @@ private:
     {
         int row = row_;
         if (reference) {
-            const std::optional<CellAddress> address = parseCellAddress(*reference);
+            const std::optional<CellAddress> address = cellAddress(*reference);
             if (!address) {
                 part_.fail(QStringLiteral("tiene una celda con la referencia no válida \"%1\"")
                                .arg(text(*reference)));
@@ -896,8 +936,7 @@ private:
             return false;
 
         const int row = place(reference);
-        addValue(row, typeOf(t), parseInteger<std::uint32_t>(style.value_or("")).value_or(0),
-                 value);
+        addValue(row, typeOf(t), parseDigits<std::uint32_t>(style.value_or("")).value_or(0), value);
         part_.consume(i + end + close.size());
         return true;
     }
@@ -946,7 +985,7 @@ private:
         Cell cell{static_cast<std::uint32_t>(row), static_cast<std::uint16_t>(column_),
                   Kind::Number, 0};
         if (type == Type::Shared) {
-            const std::optional<std::uint32_t> index = parseInteger<std::uint32_t>(value);
+            const std::optional<std::uint32_t> index = parseDigits<std::uint32_t>(value);
             if (!index)
                 badValue(cell, kMissingString);
             cell.kind = Kind::Shared;

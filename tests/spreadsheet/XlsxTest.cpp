@@ -219,6 +219,8 @@ TEST_F(Xlsx, EveryShapeOfACellReadsAlike)
         {"<c r=\"A1\" s=\"x\"><v>46363.5</v></c>", "number:46363.5"},
         {"<c r=\"A1\" s=\"1\"/>", "empty"},
         {"<c r=\"A1\"><v>1E2</v></c>", "number:100"},
+        {"<c r=\"b2\"><v>5</v></c>", "number:5"},
+        {"<c r=\"$B$2\"><v>5</v></c>", "number:5"},
     };
     for (const auto& [cell, expected] : shapes) {
         SCOPED_TRACE(cell.toStdString());
@@ -234,6 +236,9 @@ TEST_F(Xlsx, EveryShapeOfACellReadsAlike)
     for (const auto& [cell, fault] : std::vector<std::pair<QByteArray, const char*>>{
              {"<c r=\"B2\"><v>1.2.3</v></c>", "la celda B2 un número no válido"},
              {"<c r=\"2B\"><v>1</v></c>", "la referencia no válida \"2B\""},
+             {"<c r=\"B02\"><v>1</v></c>", "la referencia no válida \"B02\""},
+             {"<c r=\"XFE2\"><v>1</v></c>", "la referencia no válida \"XFE2\""},
+             {"<c r=\"B1048577\"><v>1</v></c>", "la referencia no válida \"B1048577\""},
              {"<c r=\"B2\" t=\"s\"><v>-1</v></c>", "la celda B2 un texto compartido que no existe"},
          }) {
         sheettest::writeZip(path("falla.xlsx"), package("<row r=\"2\">" + cell + "</row>", {},
