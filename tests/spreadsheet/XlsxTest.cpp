@@ -4,6 +4,7 @@
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <tuple>
 #include <xlsxwriter.h>
 
 using namespace spreadsheet;
@@ -420,6 +421,33 @@ TEST_F(Xlsx, ABigWorksheetDamagedEarlyOrLateIsAFailure)
         bytes[i] = char(~bytes[i]);
     sheettest::writeFile(path("danado_en_medio.xlsx"), bytes);
     EXPECT_TRUE(failureOpening(path("danado_en_medio.xlsx")).contains("dañado"));
+}
+
+// The worksheet unpacks without a fault, but not to the sum of control the archive states for
+// it (in the part's own header and in the archive's index).
+TEST_F(Xlsx, AWorksheetThatDoesNotMatchItsSumOfControlIsDamaged)
+{
+    sheettest::writeZip(path("bien.xlsx"), package("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"));
+    QFile file(path("bien.xlsx"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray bytes = file.readAll();
+    const QByteArray name = "xl/worksheets/sheet1.xml";
+    int changed = 0;
+    for (const auto& [signature, nameAt, crcAt] : {std::tuple{QByteArray("PK\x03\x04"), 30, 14},
+                                                   std::tuple{QByteArray("PK\x01\x02"), 46, 16}}) {
+        for (qsizetype at = bytes.indexOf(signature); at >= 0;
+             at = bytes.indexOf(signature, at + 1)) {
+            if (bytes.mid(at + nameAt, name.size()) == name) {
+                bytes[at + crcAt] = char(bytes[at + crcAt] ^ 0x55);
+                ++changed;
+            }
+        }
+    }
+    ASSERT_EQ(changed, 2);
+    sheettest::writeFile(path("suma.xlsx"), bytes);
+    const QString message = failureOpening(path("suma.xlsx"));
+    EXPECT_TRUE(message.contains("dañado")) << message.toStdString();
+    EXPECT_TRUE(message.contains("suma de control")) << message.toStdString();
 }
 
 // The shared strings are read beside the worksheet: of two faults, the first in reading order
