@@ -92,6 +92,9 @@ Figures RecorrerHoja(WindowState& state, support::Surface& surface, TicketSink* 
                 break;
             }
         }
+        // Every row is read: the workbook's memory goes back while the last batches are written,
+        // not after.
+        state.oLibro->Close();
         sink->finish();
     } catch (const std::exception& failure) {
         QString message = support::failureText(failure);
