@@ -17,7 +17,6 @@
 #include <deque>
 #include <exception>
 #include <isa-l/igzip_lib.h>
-#include <limits>
 #include <mutex>
 #include <new>
 #include <thread>
@@ -492,41 +491,17 @@ template <typename Integer> std::optional<Integer> parseInteger(std::string_view
 
 // parseInteger() for the short run of digits that styles and string indexes are written
 // as, without a call to the library's parser.
-template <typename Integer> std::optional<Integer> parseDigits(std::string_view text)
+std::optional<std::uint32_t> parseDigits(std::string_view text)
 {
     if (text.empty() || text.size() > 9)
-        return parseInteger<Integer>(text);
+        return parseInteger<std::uint32_t>(text);
     std::uint32_t value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9')
-            return parseInteger<Integer>(text);
+            return parseInteger<std::uint32_t>(text);
         value = value * 10 + std::uint32_t(c - '0');
     }
-    if (value > std::numeric_limits<Integer>::max())
-        return parseInteger<Integer>(text);
-    return static_cast<Integer>(value);
-}
-
-// The usual reference, capital letters and a row without a leading zero ("B2"), read in place;
-// anything else by parseCellAddress().
-std::optional<CellAddress> cellAddress(std::string_view text)
-{
-    std::size_t i = 0;
-    int column = 0;
-    while (i < text.size() && i < 3 && text[i] >= 'A' && text[i] <= 'Z')
-        column = column * 26 + (text[i++] - 'A' + 1);
-    if (i == 0 || i == text.size() || text[i] == '0' || text.size() - i > 7)
-        return parseCellAddress(text);
-    int row = 0;
-    for (std::size_t at = i; at < text.size(); ++at) {
-        const char c = text[at];
-        if (c < '0' || c > '9')
-            return parseCellAddress(text);
-        row = row * 10 + (c - '0');
-    }
-    if (column > kMaxColumns || row > kMaxRows)
-        return std::nullopt;
-    return CellAddress{row, column};
+    return value;
 }
 
 bool isTrue(std::string_view value)
@@ -914,7 +889,7 @@ private:
     {
         int row = row_;
         if (reference) {
-            const std::optional<CellAddress> address = cellAddress(*reference);
+            const std::optional<CellAddress> address = parseCellAddress(*reference);
             if (!address) {
                 part_.fail(QStringLiteral("tiene una celda con la referencia no válida \"%1\"")
                                .arg(text(*reference)));
@@ -993,7 +968,7 @@ private:
             return false;
 
         const int row = place(reference);
-        addValue(row, typeOf(t), parseDigits<std::uint32_t>(style.value_or("")).value_or(0), value);
+        addValue(row, typeOf(t), parseDigits(style.value_or("")).value_or(0), value);
         part_.consume(i + end + close.size());
         return true;
     }
@@ -1042,7 +1017,7 @@ private:
         Cell cell{static_cast<std::uint32_t>(row), static_cast<std::uint16_t>(column_),
                   Kind::Number, 0};
         if (type == Type::Shared) {
-            const std::optional<std::uint32_t> index = parseDigits<std::uint32_t>(value);
+            const std::optional<std::uint32_t> index = parseDigits(value);
             if (!index)
                 badValue(cell, kMissingString);
             cell.kind = Kind::Shared;
