@@ -908,7 +908,8 @@ private:
     // optional, in any order), read from the part's bytes at a fraction of the scanner's cost.
     // Anything else (other attributes or children, entities, other spacing or types, a text
     // value, a cell cut by the end of what is held) is left to readCell(), which then reads it
-    // from the same place: the result and the faults are the same either way.
+    // from the same place: the result and the faults are the same either way. The few bytes of
+    // each attribute are searched by hand: a library search per attribute cost more than them.
     bool readUsualCell()
     {
         std::string_view rest = part_.held();
@@ -916,24 +917,29 @@ private:
         while (i < rest.size() && (rest[i] == ' ' || rest[i] == '\n' || rest[i] == '\r'))
             ++i;
         rest = rest.substr(i, kLongestUsualCell);
-        if (rest.substr(0, 3) != "<c ")
+        const size_t size = rest.size();
+        if (size < 3 || rest[0] != '<' || rest[1] != 'c' || rest[2] != ' ')
             return false;
         std::optional<std::string_view> reference;
         std::optional<std::string_view> type;
         std::optional<std::string_view> style;
         size_t at = 2;
         for (;;) {
-            while (at < rest.size() && rest[at] == ' ')
+            while (at < size && rest[at] == ' ')
                 ++at;
-            if (at >= rest.size())
+            if (at >= size)
                 return false;
             if (rest[at] == '>')
                 break;
             const char name = rest[at];
-            if (at + 3 >= rest.size() || rest[at + 1] != '=' || rest[at + 2] != '"')
+            if (at + 3 >= size || rest[at + 1] != '=' || rest[at + 2] != '"')
                 return false;
-            const size_t quote = rest.find('"', at + 3);
-            if (quote == std::string_view::npos)
+            size_t quote = at + 3;
+            for (; quote < size && rest[quote] != '"'; ++quote) {
+                if (rest[quote] == '<' || rest[quote] == '&')
+                    return false;
+            }
+            if (quote >= size)
                 return false;
             std::optional<std::string_view>* slot = name == 'r'   ? &reference
                                                     : name == 't' ? &type
@@ -941,12 +947,9 @@ private:
                                                                   : nullptr;
             if (!slot || *slot)
                 return false;
-            const std::string_view value = rest.substr(at + 3, quote - at - 3);
-            if (value.find_first_of("<&") != std::string_view::npos)
-                return false;
-            *slot = value;
+            *slot = rest.substr(at + 3, quote - at - 3);
             at = quote + 1;
-            if (at >= rest.size() || (rest[at] != ' ' && rest[at] != '>'))
+            if (at >= size || (rest[at] != ' ' && rest[at] != '>'))
                 return false;
         }
         ++at;
@@ -955,20 +958,23 @@ private:
         if (!reference || rest.substr(at, open.size()) != open)
             return false;
         at += open.size();
-        const size_t end = rest.find('<', at);
-        if (end == std::string_view::npos || rest.substr(end, close.size()) != close)
+        size_t end = at;
+        for (; end < size && rest[end] != '<'; ++end) {
+            const char c = rest[end];
+            const bool numeric =
+                (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
+            if (!numeric)
+                return false;
+        }
+        if (rest.substr(end, close.size()) != close)
             return false;
-        const std::string_view value = rest.substr(at, end - at);
-        const bool numeric = std::all_of(value.begin(), value.end(), [](char c) {
-            return (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' ||
-                   c == 'E';
-        });
         const std::string_view t = type.value_or("");
-        if (!numeric || !(t.empty() || t == "n" || t == "s" || t == "b"))
+        if (!(t.empty() || t == "n" || t == "s" || t == "b"))
             return false;
 
         const int row = place(reference);
-        addValue(row, typeOf(t), parseDigits(style.value_or("")).value_or(0), value);
+        const std::size_t styleIndex = style ? parseDigits(*style).value_or(0) : 0;
+        addValue(row, typeOf(t), styleIndex, rest.substr(at, end - at));
         part_.consume(i + end + close.size());
         return true;
     }
