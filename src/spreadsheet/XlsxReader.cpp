@@ -562,6 +562,7 @@ QHash<QString, Relationship> readRelationships(ZipArchive& zip, const QString& s
         }
         part.skip();
     }
+    part.readToEnd();
     return relationships;
 }
 
@@ -601,6 +602,7 @@ WorkbookPart readWorkbook(ZipArchive& zip, const QString& name)
         }
         part.skip();
     }
+    part.readToEnd();
     return workbook;
 }
 
@@ -627,6 +629,7 @@ std::vector<bool> readDateStyles(ZipArchive& zip, const QString& name)
         }
         part.skip();
     }
+    part.readToEnd();
     std::vector<bool> dates;
     dates.reserve(formatIds.size());
     for (int id : formatIds)
@@ -647,6 +650,7 @@ StringPool readSharedStrings(ZipArchive& zip, const QString& name, zip_t* handle
         else
             part.skip();
     }
+    part.readToEnd();
     return strings;
 }
 
@@ -824,6 +828,7 @@ public:
                 }
                 part_.skip();
             }
+            part_.readToEnd();
         } catch (...) {
             // A cell before the fault that names a missing string is the first failure.
             checkShared(sharedCount());

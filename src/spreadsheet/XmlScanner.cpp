@@ -465,6 +465,18 @@ std::string_view XmlScanner::held() const
     return std::string_view(buffer_).substr(position_);
 }
 
+void XmlScanner::readToEnd()
+{
+    if (!started_)
+        prepareEncoding();
+    do {
+        position_ = buffer_.size();
+    } while (refill());
+    pendingEnd_ = false;
+    openEnds_.clear();
+    openNames_.clear();
+}
+
 void XmlScanner::consume(size_t bytes)
 {
     position_ += std::min(bytes, buffer_.size() - position_);

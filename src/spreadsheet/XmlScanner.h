@@ -44,6 +44,10 @@ public:
     std::string_view held() const;
     void consume(size_t bytes);
 
+    // Takes the rest of the part from its source unread, so that a source which checks the
+    // part whole (its size, its sum of control) does so once the reader has what it wants.
+    void readToEnd();
+
     [[noreturn]] void fail(const QString& detail) const;
     const QString& partName() const { return partName_; }
 

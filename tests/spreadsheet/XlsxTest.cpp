@@ -423,31 +423,42 @@ TEST_F(Xlsx, ABigWorksheetDamagedEarlyOrLateIsAFailure)
     EXPECT_TRUE(failureOpening(path("danado_en_medio.xlsx")).contains("dañado"));
 }
 
-// The worksheet unpacks without a fault, but not to the sum of control the archive states for
-// it (in the part's own header and in the archive's index).
-TEST_F(Xlsx, AWorksheetThatDoesNotMatchItsSumOfControlIsDamaged)
+// A part unpacks without a fault, but not to the sum of control the archive states for it (in
+// the part's own header and in the archive's index). The sum covers the whole part, so it is
+// checked even where what is read of it ends long before the part does.
+TEST_F(Xlsx, APartThatDoesNotMatchItsSumOfControlIsDamaged)
 {
-    sheettest::writeZip(path("bien.xlsx"), package("<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>"));
-    QFile file(path("bien.xlsx"));
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    QByteArray bytes = file.readAll();
-    const QByteArray name = "xl/worksheets/sheet1.xml";
-    int changed = 0;
-    for (const auto& [signature, nameAt, crcAt] : {std::tuple{QByteArray("PK\x03\x04"), 30, 14},
-                                                   std::tuple{QByteArray("PK\x01\x02"), 46, 16}}) {
-        for (qsizetype at = bytes.indexOf(signature); at >= 0;
-             at = bytes.indexOf(signature, at + 1)) {
-            if (bytes.mid(at + nameAt, name.size()) == name) {
-                bytes[at + crcAt] = char(bytes[at + crcAt] ^ 0x55);
-                ++changed;
+    const QByteArray one = "<row r=\"1\"><c r=\"A1\"><v>1</v></c></row>";
+    QByteArray many;
+    for (int r = 1; r <= 40000; ++r)
+        many += "<row r=\"" + QByteArray::number(r) + "\"><c r=\"A" + QByteArray::number(r) +
+                "\"><v>" + QByteArray::number(r * 31 % 977) + "</v></c></row>";
+    const QByteArray sheet = "xl/worksheets/sheet1.xml";
+    for (const auto& [name, rows, part] :
+         {std::tuple{"suma.xlsx", one, sheet}, std::tuple{"suma_grande.xlsx", many, sheet},
+          std::tuple{"suma_libro.xlsx", one, QByteArray("xl/workbook.xml")}}) {
+        sheettest::writeZip(path("bien.xlsx"), package(rows));
+        QFile file(path("bien.xlsx"));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        QByteArray bytes = file.readAll();
+        int changed = 0;
+        for (const auto& [signature, nameAt, crcAt] :
+             {std::tuple{QByteArray("PK\x03\x04"), 30, 14},
+              std::tuple{QByteArray("PK\x01\x02"), 46, 16}}) {
+            for (qsizetype at = bytes.indexOf(signature); at >= 0;
+                 at = bytes.indexOf(signature, at + 1)) {
+                if (bytes.mid(at + nameAt, part.size()) == part) {
+                    bytes[at + crcAt] = char(bytes[at + crcAt] ^ 0x55);
+                    ++changed;
+                }
             }
         }
+        ASSERT_EQ(changed, 2);
+        sheettest::writeFile(path(name), bytes);
+        const QString message = failureOpening(path(name));
+        EXPECT_TRUE(message.contains("dañado")) << name << ": " << message.toStdString();
+        EXPECT_TRUE(message.contains("suma de control")) << name << ": " << message.toStdString();
     }
-    ASSERT_EQ(changed, 2);
-    sheettest::writeFile(path("suma.xlsx"), bytes);
-    const QString message = failureOpening(path("suma.xlsx"));
-    EXPECT_TRUE(message.contains("dañado")) << message.toStdString();
-    EXPECT_TRUE(message.contains("suma de control")) << message.toStdString();
 }
 
 // The shared strings are read beside the worksheet: of two faults, the first in reading order
