@@ -7,9 +7,10 @@
 //   reliability-tool dump   sqlite|mysql DATABASE     (tickets to stdout; faults to stderr, status
 //   1) reliability-tool count  sqlite|mysql DATABASE
 //   reliability-tool idle   sqlite DATABASE          (status 0 when no one holds a write lock)
-//   reliability-tool pos    sqlite|mysql DATABASE FIRST LAST MILLISECONDS
-//                           (a stand-in POS selling numbers FIRST..LAST; its figures to stdout,
-//                           status 1 when a sale failed)
+//   reliability-tool pos    sqlite|mysql DATABASE FIRST LAST MILLISECONDS [THINK_MS]
+//                           (a stand-in POS selling numbers FIRST..LAST, THINK_MS between each
+//                           sale's read and its write; its figures to stdout, status 1 when a
+//                           sale failed)
 //
 // DATABASE is the file for sqlite and the database name for mysql, reached through
 // GT_MYSQL_HOST, GT_MYSQL_PORT, GT_MYSQL_USER and GT_MYSQL_PASSWORD (never an argument, where
@@ -171,7 +172,8 @@ int dump(const QString& driver, const QString& database)
 // is taken, and stores the header and its line when it is not. Every other sale reads with a
 // lock (BEGIN IMMEDIATE, FOR UPDATE); the others as QtSql's transaction() begins, reading
 // without one.
-int pos(const QString& driver, const QString& database, int first, int last, int milliseconds)
+int pos(const QString& driver, const QString& database, int first, int last, int milliseconds,
+        int thinkMs)
 {
     QSqlDatabase db = open(driver, database, false);
     const bool mysql = driver == QLatin1String("mysql");
@@ -199,6 +201,9 @@ int pos(const QString& driver, const QString& database, int first, int last, int
                     .arg(mysql && locking ? QStringLiteral(" FOR UPDATE") : QString()));
             const bool taken = q.next();
             q.finish();
+            // A cashier's terminal works out the sale between its read and its write.
+            if (thinkMs > 0)
+                QThread::msleep(static_cast<unsigned long>(thinkMs));
             if (!taken) {
                 run(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
                                    "VALUES (%1, '2026-12-07', '12:00', 9, 9)")
@@ -245,8 +250,9 @@ int main(int argc, char** argv)
         }
         if (args.size() == 3 && args[0] == QLatin1String("dump"))
             return dump(args[1], args[2]);
-        if (args.size() == 6 && args[0] == QLatin1String("pos"))
-            return pos(args[1], args[2], args[3].toInt(), args[4].toInt(), args[5].toInt());
+        if ((args.size() == 6 || args.size() == 7) && args[0] == QLatin1String("pos"))
+            return pos(args[1], args[2], args[3].toInt(), args[4].toInt(), args[5].toInt(),
+                       args.value(6).toInt());
         if (args.size() == 3 && args[0] == QLatin1String("idle")) {
             // Without waiting: a writer held still would make it wait for ever.
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
