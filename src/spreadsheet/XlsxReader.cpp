@@ -12,11 +12,9 @@
 #include <atomic>
 #include <charconv>
 #include <cmath>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <exception>
-#include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
