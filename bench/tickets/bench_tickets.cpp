@@ -5,6 +5,9 @@
 //   limit:     the same header and detail rows loaded by the server's own loader (LOAD DATA
 //              LOCAL INFILE; multi-row INSERT where it is refused) on MariaDB, one transaction
 //              of prepared inserts on SQLite.
+//   limit in transactions: the same rows loaded the same way, but in as many transactions
+//              as the job's writing took, each keeping other writers out until its commit
+//              (LOCK TABLES, BEGIN IMMEDIATE): what the job adds to it is its own.
 // The confirmation's check (the dry run the window makes before its question) is timed on the
 // same workbooks, on an empty database and on one where every number is taken.
 // Every measured case runs in a process of its own, so that its peak memory is its own. "cpu s"
@@ -149,6 +152,7 @@ struct CaseArgs {
     QString database;
     QString folder; // SQLite: where <database>.db is; limit: where the rows to load are
     QString workbook;
+    int transactions = 0; // limit: how many the rows are loaded in (0: one, its fastest way)
 };
 
 // User and system time of this process.
@@ -280,7 +284,117 @@ void insertRows(QSqlDatabase& db, const QString& table, const QStringList& colum
     }
 }
 
-// The limit: the rows the job wrote, loaded by the fastest means each engine offers.
+QSqlDatabase openLimitDatabase(const CaseArgs& a)
+{
+    if (a.engine == Engine::MariaDB)
+        return openMariaDb(QStringLiteral("limit"), a.database);
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("limit"));
+    db.setDatabaseName(QDir(a.folder).filePath(a.database + QStringLiteral(".db")));
+    if (!db.open())
+        die(db.lastError().text());
+    return db;
+}
+
+bool loadFile(QSqlQuery& query, const QString& file, const QString& table,
+              const QStringList& columns)
+{
+    return query.exec(
+        QStringLiteral("LOAD DATA LOCAL INFILE '%1' INTO TABLE %2 "
+                       "CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' "
+                       "ESCAPED BY '\\\\' LINES TERMINATED BY '\\n' (%3)")
+            .arg(QString(file).replace(u'\'', QStringLiteral("''")), table, columns.join(u',')));
+}
+
+void execOrDie(QSqlQuery& query, const QString& statement)
+{
+    if (!query.exec(statement))
+        die(statement + QStringLiteral(": ") + query.lastError().text());
+}
+
+// The rows in `parts` slices of (nearly) equal size, in order.
+std::vector<std::vector<QStringList>> slices(const std::vector<QStringList>& rows, int parts)
+{
+    std::vector<std::vector<QStringList>> out(static_cast<std::size_t>(parts));
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        out[i * std::size_t(parts) / rows.size()].push_back(rows[i]);
+    return out;
+}
+
+// <table>.tsv of `folder` cut as slices() cuts its rows, into <table>-<i>.tsv.
+QStringList splitFile(const QString& folder, const QString& table, int parts)
+{
+    QFile in(QDir(folder).filePath(table + QStringLiteral(".tsv")));
+    if (!in.open(QIODevice::ReadOnly))
+        die(QStringLiteral("cannot read ") + in.fileName());
+    QList<QByteArray> rows = in.readAll().split('\n');
+    rows.removeAll(QByteArray());
+    QStringList files;
+    std::vector<QByteArray> blocks(static_cast<std::size_t>(parts));
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        blocks[std::size_t(i) * std::size_t(parts) / std::size_t(rows.size())] += rows[i] + '\n';
+    for (int i = 0; i < parts; ++i) {
+        QFile out(QDir(folder).filePath(QStringLiteral("%1-%2.tsv").arg(table).arg(i)));
+        if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            out.write(blocks[std::size_t(i)]) != blocks[std::size_t(i)].size())
+            die(QStringLiteral("cannot write ") + out.fileName());
+        files.append(out.fileName());
+    }
+    return files;
+}
+
+// The limit in `parts` transactions: MariaDB loads each slice from a file of its own under
+// LOCK TABLES, SQLite inserts it in a BEGIN IMMEDIATE transaction.
+int runLimitInParts(const CaseArgs& a, const std::vector<QStringList>& headers,
+                    const std::vector<QStringList>& lines, int parts)
+{
+    // Cut before the clock starts, as the whole limit's rows are read.
+    QStringList headerFiles;
+    QStringList lineFiles;
+    std::vector<std::vector<QStringList>> headerSlices;
+    std::vector<std::vector<QStringList>> lineSlices;
+    if (a.engine == Engine::MariaDB) {
+        headerFiles = splitFile(a.folder, QStringLiteral("tickets"), parts);
+        lineFiles = splitFile(a.folder, QStringLiteral("ticketsdetalle"), parts);
+    } else {
+        headerSlices = slices(headers, parts);
+        lineSlices = slices(lines, parts);
+    }
+    QSqlDatabase db = openLimitDatabase(a);
+    QSqlQuery query(db);
+    QElapsedTimer timer;
+    const double cpu = cpuSeconds();
+    timer.start();
+    if (a.engine == Engine::MariaDB)
+        execOrDie(query, QStringLiteral("SET autocommit = 0"));
+    for (int i = 0; i < parts; ++i) {
+        const auto at = std::size_t(i);
+        if (a.engine == Engine::MariaDB) {
+            execOrDie(query, QStringLiteral("LOCK TABLES tickets WRITE, ticketsdetalle WRITE"));
+            if (!loadFile(query, headerFiles[i], QStringLiteral("tickets"), kHeaderColumns) ||
+                !loadFile(query, lineFiles[i], QStringLiteral("ticketsdetalle"), kLineColumns))
+                die(QStringLiteral("LOAD DATA LOCAL INFILE refused: ") + query.lastError().text());
+            execOrDie(query, QStringLiteral("COMMIT"));
+            execOrDie(query, QStringLiteral("UNLOCK TABLES"));
+        } else {
+            execOrDie(query, QStringLiteral("BEGIN IMMEDIATE"));
+            insertRows(db, QStringLiteral("tickets"), kHeaderColumns, headerSlices[at], 1);
+            insertRows(db, QStringLiteral("ticketsdetalle"), kLineColumns, lineSlices[at], 1);
+            execOrDie(query, QStringLiteral("COMMIT"));
+        }
+    }
+    const double seconds = double(timer.nsecsElapsed()) / 1e9;
+    printResult(seconds, cpuSeconds() - cpu, 0, int(headers.size()), 0,
+                parts == 1 ? QStringLiteral("in_1_transaction")
+                           : QStringLiteral("in_%1_transactions").arg(parts));
+    query = QSqlQuery();
+    db.close();
+    return 0;
+}
+
+// The limit: the rows the job wrote, loaded by the fastest means each engine offers. Given a
+// number of transactions, it loads them as the job writes them: in that many of equal size,
+// each keeping other writers out from its start to its commit, so that what the job adds to
+// that is the workbook's reading and its own work.
 int runLimit(const CaseArgs& a)
 {
     const QString headerFile = QDir(a.folder).filePath(QStringLiteral("tickets.tsv"));
@@ -288,16 +402,11 @@ int runLimit(const CaseArgs& a)
     // Read before the clock starts: the loader starts from rows at hand.
     const std::vector<QStringList> headers = readRows(headerFile);
     const std::vector<QStringList> lines = readRows(lineFile);
+    if (a.transactions > 0)
+        return runLimitInParts(a, headers, lines,
+                               std::clamp(a.transactions, 1, std::max(1, int(headers.size()))));
 
-    QSqlDatabase db;
-    if (a.engine == Engine::MariaDB) {
-        db = openMariaDb(QStringLiteral("limit"), a.database);
-    } else {
-        db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("limit"));
-        db.setDatabaseName(QDir(a.folder).filePath(a.database + QStringLiteral(".db")));
-        if (!db.open())
-            die(db.lastError().text());
-    }
+    QSqlDatabase db = openLimitDatabase(a);
     QString method;
     QElapsedTimer timer;
     const double cpu = cpuSeconds();
@@ -306,17 +415,9 @@ int runLimit(const CaseArgs& a)
     if (!db.transaction())
         die(db.lastError().text());
     if (a.engine == Engine::MariaDB) {
-        const auto load = [&](const QString& file, const QString& table,
-                              const QStringList& columns) {
-            return query.exec(QStringLiteral("LOAD DATA LOCAL INFILE '%1' INTO TABLE %2 "
-                                             "CHARACTER SET utf8mb4 FIELDS TERMINATED BY '\\t' "
-                                             "ESCAPED BY '\\\\' LINES TERMINATED BY '\\n' (%3)")
-                                  .arg(QString(file).replace(u'\'', QStringLiteral("''")), table,
-                                       columns.join(u',')));
-        };
         method = QStringLiteral("LOAD DATA LOCAL INFILE");
-        if (!load(headerFile, QStringLiteral("tickets"), kHeaderColumns) ||
-            !load(lineFile, QStringLiteral("ticketsdetalle"), kLineColumns)) {
+        if (!loadFile(query, headerFile, QStringLiteral("tickets"), kHeaderColumns) ||
+            !loadFile(query, lineFile, QStringLiteral("ticketsdetalle"), kLineColumns)) {
             std::fprintf(stderr, "LOAD DATA LOCAL INFILE refused (%s): multi-row INSERT instead\n",
                          qPrintable(query.lastError().text()));
             db.rollback();
@@ -493,6 +594,11 @@ public:
     {
         dump(QStringLiteral("tickets"), kHeaderColumns);
         dump(QStringLiteral("ticketsdetalle"), kLineColumns);
+        empty();
+    }
+
+    void empty()
+    {
         QSqlQuery query(db_);
         for (const QString& table : {QStringLiteral("ticketsdetalle"), QStringLiteral("tickets")})
             exec(query, (engine_ == Engine::MariaDB ? QStringLiteral("TRUNCATE TABLE ")
@@ -1018,7 +1124,7 @@ int runBench(const Options& o)
             for (int n : o.rows) {
                 // The machine is shared: each case is run again and its fastest run kept. The
                 // cases that write start on a settled server (Target::settle).
-                std::optional<Result> bulk, rerun, limit, check, checkTaken;
+                std::optional<Result> bulk, rerun, limit, limitSplit, check, checkTaken;
                 for (int round = 0; round < o.repeat; ++round) {
                     Target bulkDb(engine, prefix + QString::number(++targetCount), dir);
                     const QStringList job =
@@ -1051,9 +1157,25 @@ int runBench(const Options& o)
                         std::printf("the limit loaded other rows than the job wrote\n");
                         same = false;
                     }
+                    // Again in as many transactions as the job's writing took.
+                    bulkDb.empty();
+                    bulkDb.settle();
+                    const Result split =
+                        runChild(QStringLiteral("limit"),
+                                 bulkDb.childArgs() +
+                                     QStringList{QStringLiteral("--transactions"),
+                                                 QString::number(std::max(1, written.held.count))},
+                                 onServer);
+                    if (bulkDb.count(QStringLiteral("tickets")) != written.tickets ||
+                        bulkDb.count(QStringLiteral("ticketsdetalle")) != written.tickets) {
+                        std::printf("the limit in transactions loaded other rows than the job "
+                                    "wrote\n");
+                        same = false;
+                    }
                     keepFastest(bulk, written);
                     keepFastest(rerun, again);
                     keepFastest(limit, loaded);
+                    keepFastest(limitSplit, split);
                 }
                 const double limitRate = limit->seconds > 0 ? limit->tickets / limit->seconds : 0;
                 printRow(engine, format, n, QStringLiteral("bulk (full job)"), *bulk, rowByRowRate,
@@ -1062,6 +1184,8 @@ int runBench(const Options& o)
                          {});
                 printRow(engine, format, n, QStringLiteral("limit: ") + limit->method, *limit,
                          rowByRowRate, {});
+                printRow(engine, format, n, QStringLiteral("limit ") + limitSplit->method,
+                         *limitSplit, rowByRowRate, {});
                 printRow(engine, format, n, QStringLiteral("confirmation check"), *check, {}, {});
                 printRow(engine, format, n, QStringLiteral("confirmation check, all taken"),
                          *checkTaken, {}, {});
@@ -1076,6 +1200,13 @@ int runBench(const Options& o)
                                 bulk->held.count, double(bulk->held.totalMs) / 1000.0,
                                 100.0 * limit->seconds / (double(bulk->held.totalMs) / 1000.0));
                 }
+                // Which share of the job's time the transactions themselves cost, and which its
+                // reading of the workbook and its own work.
+                std::printf("%-8s %-5s %7d  limit in transactions: %.0f%% of the limit's rate; "
+                            "the full job takes %.3f s more than it\n",
+                            qPrintable(engineName(engine)), qPrintable(format), n,
+                            100.0 * limit->seconds / limitSplit->seconds,
+                            bulk->seconds - limitSplit->seconds);
                 // Smoke: a handful of sales close together, so that they fall inside its short run.
                 if (n == largest) {
                     const QString jobName = prefix + QString::number(++targetCount);
@@ -1128,6 +1259,8 @@ int main(int argc, char** argv)
         a.database = value(QStringLiteral("--database"));
         a.folder = value(QStringLiteral("--folder"));
         a.workbook = value(QStringLiteral("--workbook"));
+        if (!value(QStringLiteral("--transactions")).isEmpty())
+            a.transactions = numbers(value(QStringLiteral("--transactions"))).front();
         try {
             return value(QStringLiteral("--case")) == QLatin1String("limit") ? runLimit(a)
                                                                              : runJob(a);
