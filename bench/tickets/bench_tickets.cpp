@@ -305,22 +305,21 @@ bool loadFile(QSqlQuery& query, const QString& file, const QString& table,
             .arg(QString(file).replace(u'\'', QStringLiteral("''")), table, columns.join(u',')));
 }
 
-void execOrDie(QSqlQuery& query, const QString& statement)
+// Which of `parts` slices of (nearly) equal size, in order, row `i` of `rows` falls in.
+std::size_t sliceOf(std::size_t i, std::size_t rows, int parts)
 {
-    if (!query.exec(statement))
-        die(statement + QStringLiteral(": ") + query.lastError().text());
+    return i * std::size_t(parts) / rows;
 }
 
-// The rows in `parts` slices of (nearly) equal size, in order.
 std::vector<std::vector<QStringList>> slices(const std::vector<QStringList>& rows, int parts)
 {
     std::vector<std::vector<QStringList>> out(static_cast<std::size_t>(parts));
     for (std::size_t i = 0; i < rows.size(); ++i)
-        out[i * std::size_t(parts) / rows.size()].push_back(rows[i]);
+        out[sliceOf(i, rows.size(), parts)].push_back(rows[i]);
     return out;
 }
 
-// <table>.tsv of `folder` cut as slices() cuts its rows, into <table>-<i>.tsv.
+// <table>.tsv of `folder` cut into <table>-<i>.tsv, slice by slice.
 QStringList splitFile(const QString& folder, const QString& table, int parts)
 {
     QFile in(QDir(folder).filePath(table + QStringLiteral(".tsv")));
@@ -331,7 +330,7 @@ QStringList splitFile(const QString& folder, const QString& table, int parts)
     QStringList files;
     std::vector<QByteArray> blocks(static_cast<std::size_t>(parts));
     for (qsizetype i = 0; i < rows.size(); ++i)
-        blocks[std::size_t(i) * std::size_t(parts) / std::size_t(rows.size())] += rows[i] + '\n';
+        blocks[sliceOf(std::size_t(i), std::size_t(rows.size()), parts)] += rows[i] + '\n';
     for (int i = 0; i < parts; ++i) {
         QFile out(QDir(folder).filePath(QStringLiteral("%1-%2.tsv").arg(table).arg(i)));
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
@@ -365,21 +364,21 @@ int runLimitInParts(const CaseArgs& a, const std::vector<QStringList>& headers,
     const double cpu = cpuSeconds();
     timer.start();
     if (a.engine == Engine::MariaDB)
-        execOrDie(query, QStringLiteral("SET autocommit = 0"));
+        exec(query, QStringLiteral("SET autocommit = 0"));
     for (int i = 0; i < parts; ++i) {
         const auto at = std::size_t(i);
         if (a.engine == Engine::MariaDB) {
-            execOrDie(query, QStringLiteral("LOCK TABLES tickets WRITE, ticketsdetalle WRITE"));
+            exec(query, QStringLiteral("LOCK TABLES tickets WRITE, ticketsdetalle WRITE"));
             if (!loadFile(query, headerFiles[i], QStringLiteral("tickets"), kHeaderColumns) ||
                 !loadFile(query, lineFiles[i], QStringLiteral("ticketsdetalle"), kLineColumns))
                 die(QStringLiteral("LOAD DATA LOCAL INFILE refused: ") + query.lastError().text());
-            execOrDie(query, QStringLiteral("COMMIT"));
-            execOrDie(query, QStringLiteral("UNLOCK TABLES"));
+            exec(query, QStringLiteral("COMMIT"));
+            exec(query, QStringLiteral("UNLOCK TABLES"));
         } else {
-            execOrDie(query, QStringLiteral("BEGIN IMMEDIATE"));
+            exec(query, QStringLiteral("BEGIN IMMEDIATE"));
             insertRows(db, QStringLiteral("tickets"), kHeaderColumns, headerSlices[at], 1);
             insertRows(db, QStringLiteral("ticketsdetalle"), kLineColumns, lineSlices[at], 1);
-            execOrDie(query, QStringLiteral("COMMIT"));
+            exec(query, QStringLiteral("COMMIT"));
         }
     }
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
