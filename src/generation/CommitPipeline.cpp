@@ -13,6 +13,7 @@
 #include <span>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace generation {
 
@@ -37,7 +38,8 @@ public:
 
 // What became of a batch: its tickets in `committed` are stored, those in `taken` were passed
 // over because their numbers were taken meanwhile; a failure names its ticket. A dropped batch
-// stored nothing, since a batch before it failed.
+// stored nothing, since a batch before it failed. `whole`: every ticket of the batch is stored,
+// and the batch keeps them, for its owner to hand over without moving them one by one.
 struct BatchOutcome {
     std::vector<Ticket> committed;
     std::vector<Ticket> taken;
@@ -45,6 +47,7 @@ struct BatchOutcome {
     Ticket failing;
     QString reason;
     bool dropped = false;
+    bool whole = false;
 };
 
 // Asked before every commit: false when the batch must be dropped.
@@ -58,6 +61,16 @@ void undoAndRollBack(krvt5::Connection& connection, TicketStore& store)
         // The connection is gone: the next run removes what the journal proves is ours.
     }
     rollBack(connection);
+}
+
+// The tickets of a part stored whole, moved into its outcome: the part is not all of a vector
+// that could be handed over as it is.
+void keepStored(BatchOutcome& outcome, std::span<Ticket> part)
+{
+    if (!std::exchange(outcome.whole, false))
+        return;
+    outcome.committed.reserve(part.size());
+    std::move(part.begin(), part.end(), std::back_inserter(outcome.committed));
 }
 
 // One transaction for the batch, keeping other writers out from the re-reading of its numbers
@@ -74,8 +87,6 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::
         return outcome;
     QString reason;
     std::vector<Ticket> copies; // of the fresh tickets, only when some are taken
-    // Made before anything is written, so that handing the stored tickets over cannot fail.
-    outcome.committed.reserve(batch.size());
     bool stored = false;
     try {
         store.begin({patience, turn});
@@ -121,12 +132,12 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::
         reason = support::failureText(failure);
     }
     if (stored) {
-        // Out of the transaction, where nothing may send the batch to be stored again.
-        if (outcome.taken.empty()) {
-            std::move(batch.begin(), batch.end(), std::back_inserter(outcome.committed));
-        } else {
+        // Out of the transaction, where nothing may send the batch to be stored again: neither
+        // way can fail.
+        if (outcome.taken.empty())
+            outcome.whole = true;
+        else
             outcome.committed = std::move(copies);
-        }
         return outcome;
     }
     undoAndRollBack(connection, store);
@@ -135,9 +146,11 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::
 
     const std::size_t half = batch.size() / 2;
     BatchOutcome first = storeBatch(connection, store, batch.first(half), turn, check, patience);
+    keepStored(first, batch.first(half));
     if (first.failed || first.dropped)
         return first;
     BatchOutcome second = storeBatch(connection, store, batch.subspan(half), turn, check, patience);
+    keepStored(second, batch.subspan(half));
     if (second.dropped)
         return first;
     std::move(second.committed.begin(), second.committed.end(),
@@ -280,6 +293,7 @@ public:
             held.start();
             BatchOutcome outcome = storeBatch(
                 connection_, store_, rest.first(size), [] { return true; }, check_, patience_);
+            keepStored(outcome, rest.first(size));
             const qint64 heldMs = held.elapsed() - store_.takeWaitedMs();
             pacer_.record(size, heldMs);
             const bool stop = outcome.failed || outcome.dropped;
@@ -476,6 +490,9 @@ private:
             const qint64 heldMs = held.elapsed() - store.takeWaitedMs();
             pacer.record(batch.size(), heldMs);
             wanted_ = pacer.tickets();
+            // The stored tickets go over in their vector, not one by one.
+            if (std::exchange(outcome.whole, false))
+                outcome.committed.swap(batch);
             {
                 const std::lock_guard lock(mutex_);
                 if (stop_)
