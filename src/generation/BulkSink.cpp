@@ -157,6 +157,10 @@ void BulkSink::write(const Ticket& ticket)
     queue_.push_back(ticket);
     Ticket& queued = queue_.back();
     queued.ordinal = ++ordinals_;
+    // The amount as the tables will hold it: what is counted and reported is what is written.
+    const QString amount = scale_ || formatAhead_ ? AmountText(ticket.importe, scale_) : QString();
+    if (scale_)
+        queued.importe = amount.toDouble();
     if (formatAhead_) {
         if (!queuedText_) {
             // Room for usual rows, so that the text is not copied as it grows.
@@ -164,7 +168,7 @@ void BulkSink::write(const Ticket& ticket)
             queuedText_->headers.reserve(qsizetype(queue_.capacity()) * 48);
             queuedText_->lines.reserve(qsizetype(queue_.capacity()) * 96);
         }
-        FormatLoadText(*queuedText_, queued, clock_.now(), AmountText(ticket.importe, scale_));
+        FormatLoadText(*queuedText_, queued, clock_.now(), amount);
         queued.loadText = queuedText_;
     }
     if (due)

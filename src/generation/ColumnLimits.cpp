@@ -8,6 +8,7 @@
 #include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <algorithm>
 
 namespace generation {
 
@@ -77,15 +78,14 @@ std::optional<QString> ColumnLimits::amountProblem(double amount) const
     return std::nullopt;
 }
 
-std::optional<int> ColumnLimits::commonScale() const
+std::optional<int> ColumnLimits::writtenScale() const
 {
     if (amounts.empty())
         return std::nullopt;
-    for (const Decimal& column : amounts) {
-        if (column.scale != amounts.front().scale)
-            return std::nullopt;
-    }
-    return amounts.front().scale;
+    int scale = amounts.front().scale;
+    for (const Decimal& column : amounts)
+        scale = std::min(scale, column.scale);
+    return scale;
 }
 
 namespace {

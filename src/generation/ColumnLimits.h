@@ -41,8 +41,9 @@ struct ColumnLimits {
     std::optional<QString> descripProblem(const QString& descrip) const;
     // Why the amount cannot be stored, or nothing.
     std::optional<QString> amountProblem(double amount) const;
-    // The scale every amount column shares, or nothing when they differ or are not known.
-    std::optional<int> commonScale() const;
+    // The scale an amount is written with: the smallest of the amount columns', so that the
+    // header's total and the line's price hold the same value. Nothing when none is known.
+    std::optional<int> writtenScale() const;
 };
 
 ColumnLimits ReadColumnLimits(krvt5::Connection& connection);
@@ -52,8 +53,8 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection);
 // without one.
 std::optional<QString> ImplicitDefault(const QString& dataType);
 
-// An amount as the writers send it: rounded to the scale of its columns where they share one,
-// as the server would round it, so that the loader stores it without a note.
+// An amount as the writers send it: rounded to `scale` (writtenScale()) as the server would round
+// it, so that the loader stores it without a note and every column holds the same value.
 QString AmountText(double amount, std::optional<int> scale);
 
 // The decimal text rounded to `scale` digits, halves away from zero, as the server rounds a

@@ -176,7 +176,8 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
                         walk.problem(row->row, *problem, true);
                 }
                 ++figures.written;
-                figures.amountWritten += row->amount;
+                // As the run would write it.
+                figures.amountWritten += AmountText(row->amount, limits.writtenScale()).toDouble();
             }
         }
     } catch (const std::exception& failure) {

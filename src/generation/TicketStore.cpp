@@ -137,7 +137,7 @@ TableFacts TableFacts::read(krvt5::Connection& connection)
 {
     TableFacts facts;
     ColumnLimits limits = ReadColumnLimits(connection);
-    facts.amountScale = limits.commonScale();
+    facts.amountScale = limits.writtenScale();
     facts.headerFills = std::move(limits.headerFills);
     facts.lineFills = std::move(limits.lineFills);
     const QString query = connection.engine().nonTransactionalTables();

@@ -38,7 +38,7 @@ private:
 struct TableFacts {
     // Tables that cannot roll back, as "tickets (MyISAM)"; empty when every one can.
     QStringList nonTransactional;
-    // The scale every amount column shares, where they share one.
+    // The scale amounts are written with (ColumnLimits::writtenScale()).
     std::optional<int> amountScale;
     // Columns of the POS's own that need a value the program gives them.
     std::vector<ColumnLimits::Fill> headerFills;

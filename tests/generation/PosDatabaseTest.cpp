@@ -880,6 +880,41 @@ TEST_P(PosDatabaseTest, WholeNumberAmountColumnsTakeRoundedAmountsUpToTheirTypes
                   {QStringLiteral("7"), QStringLiteral("7"), QStringLiteral("7")}}));
 }
 
+// Amount columns of different scales: every column of a ticket holds the amount rounded to the
+// smallest, so that the header's total is its line's price, and the sum the run and the dry run
+// tell is the sum the tables hold.
+TEST_P(PosDatabaseTest, AHeaderAndItsLineHoldTheSameAmountAndTheSumToldIsTheSumStored)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite keeps any value whole";
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Precio DECIMAL(12,4) NOT NULL"));
+    support::oBases->CierraBdD(state.cnBase);
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    std::vector<QStringList> rows = sales(6);
+    const char* amounts[] = {"12.345", "0.005", "2.675", "1234.5678", "131072.01", "7"};
+    for (std::size_t i = 0; i < 6; ++i)
+        rows[i + 1][4] = QString::fromLatin1(amounts[i]);
+    const double told = dryRun(rows).figures.amountWritten;
+    for (const bool loader : {true, false}) {
+        SCOPED_TRACE(loader ? "loader" : "INSERTs");
+        emptyTables("InnoDB");
+        BatchLimits limits{4, 500};
+        limits.serverLoader = loader;
+        const generation::Figures figures = runBulk(rows, nullptr, limits);
+        EXPECT_EQ(figures.written, 6);
+        expectEveryNumberOnceAndWhole();
+        EXPECT_EQ(db->rows(QStringLiteral("SELECT t.Venta, t.Efectivo, t.Total, d.Precio FROM "
+                                          "tickets t JOIN ticketsdetalle d ON d.IdTicket = t.Id "
+                                          "WHERE t.Efectivo <> d.Precio OR t.Total <> d.Precio")),
+                  std::vector<QStringList>{});
+        const QString stored =
+            db->rows(QStringLiteral("SELECT SUM(Efectivo) FROM tickets")).front().front();
+        EXPECT_EQ(stored, QStringLiteral("132328.62"));
+        EXPECT_EQ(QString::number(figures.amountWritten, 'f', 2), stored);
+        EXPECT_EQ(QString::number(told, 'f', 2), stored);
+    }
+}
+
 // A POS that keeps a log of its sales by a trigger on tickets: the batch's reservation covers
 // the trigger's table too, every ticket leaves its line in the log, and the log's keys are not
 // taken for the headers'.
