@@ -9,6 +9,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
+#include <map>
 
 namespace generation {
 
@@ -124,6 +125,59 @@ void addAmountColumn(ColumnLimits& limits, const QString& column, const QString&
     }
 }
 
+// The tables with a trigger of their own that runs before a row is stored, and may give it the
+// values it lacks (its key, say). None where the user may not see the triggers.
+QSet<QString> tablesFilledByTriggers(QSqlDatabase& db)
+{
+    QSet<QString> tables;
+    QSqlQuery query(db);
+    if (query.exec(QStringLiteral(
+            "SELECT DISTINCT LOWER(EVENT_OBJECT_TABLE) FROM information_schema.TRIGGERS WHERE "
+            "EVENT_OBJECT_SCHEMA = DATABASE() AND ACTION_TIMING = 'BEFORE' AND "
+            "EVENT_MANIPULATION = 'INSERT'"))) {
+        while (query.next())
+            tables.insert(query.value(0).toString());
+    }
+    return tables;
+}
+
+// Columns the program would give one value on every ticket that together make a unique key
+// ("ticketsdetalle.Id" without AUTO_INCREMENT): the second ticket would be refused, so they are
+// given none, and the first is refused instead. Not on a table with a trigger that may give them.
+void refuseRepeatedKeys(QSqlDatabase& db, ColumnLimits& limits, const QSet<QString>& triggered)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral(
+            "SELECT LOWER(TABLE_NAME), INDEX_NAME, COLUMN_NAME FROM information_schema.STATISTICS "
+            "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN ('tickets', 'ticketsdetalle') AND "
+            "NON_UNIQUE = 0 ORDER BY TABLE_NAME, INDEX_NAME")))
+        return;
+    std::map<std::pair<QString, QString>, QStringList> keys;
+    while (query.next())
+        keys[{query.value(0).toString(), query.value(1).toString()}].append(
+            query.value(2).toString());
+    for (const auto& [key, columns] : keys) {
+        if (triggered.contains(key.first))
+            continue;
+        std::vector<ColumnLimits::Fill>& fills =
+            key.first.compare(kTickets.name, Qt::CaseInsensitive) == 0 ? limits.headerFills
+                                                                       : limits.lineFills;
+        const auto filled = [&fills](const QString& column) {
+            return std::any_of(fills.begin(), fills.end(), [&](const ColumnLimits::Fill& fill) {
+                return fill.column.compare(column, Qt::CaseInsensitive) == 0;
+            });
+        };
+        if (!std::all_of(columns.begin(), columns.end(), filled))
+            continue;
+        for (const QString& column : columns) {
+            std::erase_if(fills, [&](const ColumnLimits::Fill& fill) {
+                return fill.column.compare(column, Qt::CaseInsensitive) == 0;
+            });
+            limits.unfillable.append(QStringLiteral("%1.%2").arg(key.first, column));
+        }
+    }
+}
+
 // SQLite gives a column left out no value of its own: one NOT NULL without a default refuses
 // every row the program stores.
 ColumnLimits readSqliteColumns(krvt5::Connection& connection)
@@ -162,6 +216,7 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
             QStringLiteral("No se pudieron leer las columnas de la base de datos "
                            "(%1): %2")
                 .arg(connection.describe(), krvt5::SqlErrorText(query.lastError())));
+    const QSet<QString> triggered = tablesFilledByTriggers(connection.database());
     while (query.next()) {
         const QString table = query.value(0).toString();
         const QString column = query.value(1).toString();
@@ -180,6 +235,13 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
         }
         // Keys and computed columns take no value.
         const QString extra = query.value(8).toString().toLower();
+        // The header's key is the database's to give: without AUTO_INCREMENT, a default or a
+        // trigger of the table's own (which may give it, the program cannot tell), every
+        // header is refused.
+        if (header && column.compare(kKeyColumn, Qt::CaseInsensitive) == 0 &&
+            query.value(7).toBool() && !extra.contains(QLatin1String("auto_increment")) &&
+            !triggered.contains(table.toLower()))
+            limits.unfillable.append(QStringLiteral("%1.%2").arg(table, column));
         if (filled || !query.value(7).toBool() || extra.contains(QLatin1String("auto_increment")) ||
             extra.contains(QLatin1String("generated")) ||
             extra.contains(QLatin1String("virtual")) || extra.contains(QLatin1String("persistent")))
@@ -189,6 +251,7 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
         else
             limits.unfillable.append(QStringLiteral("%1.%2").arg(table, column));
     }
+    refuseRepeatedKeys(connection.database(), limits, triggered);
     return limits;
 }
 

@@ -850,6 +850,46 @@ TEST_P(PosDatabaseTest, TheDryRunNamesAColumnThatWouldRefuseEveryTicket)
     EXPECT_TRUE(tickets().isEmpty());
 }
 
+// Keys an old POS gives itself (no AUTO_INCREMENT): the dry run names the column, and the run
+// stops at its first ticket with nothing written, also for the lines' key, which the program
+// would otherwise give the same value on every line. A trigger of the POS's own that gives the
+// key makes them fine.
+TEST_P(PosDatabaseTest, KeysTheDatabaseDoesNotGiveAreNamedAndStopTheRunAtItsFirstTicket)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "an SQLite key is the row's own";
+    const auto reconnect = [&] {
+        support::oBases->CierraBdD(state.cnBase);
+        ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    };
+    for (const char* name : {"tickets", "ticketsdetalle"}) {
+        const QString table = QString::fromLatin1(name);
+        SCOPED_TRACE(table.toStdString());
+        db->exec(QStringLiteral("ALTER TABLE %1 MODIFY Id INT NOT NULL").arg(table));
+        reconnect();
+        const generation::Simulacion check = dryRun(sales(3));
+        ASSERT_FALSE(check.runWouldSucceed());
+        EXPECT_TRUE(check.problems.front().text.startsWith(
+            QStringLiteral("La columna \"Id\" de la tabla \"%1\" no admite").arg(table)))
+            << check.problems.front().text.toStdString();
+        expectRunStopsAt(sales(3), 2);
+        EXPECT_TRUE(tickets().isEmpty());
+        EXPECT_TRUE(lines().isEmpty());
+        db->exec(QStringLiteral("ALTER TABLE %1 MODIFY Id INT NOT NULL AUTO_INCREMENT").arg(table));
+    }
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Id INT NOT NULL"));
+    db->exec(QStringLiteral("CREATE SEQUENCE lineas"));
+    db->exec(QStringLiteral("CREATE TRIGGER clave BEFORE INSERT ON ticketsdetalle FOR EACH ROW "
+                            "SET NEW.Id = NEXT VALUE FOR lineas"));
+    reconnect();
+    EXPECT_TRUE(dryRun(sales(3)).runWouldSucceed());
+    EXPECT_EQ(runBulk(sales(10)).written, 10);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(
+        db->rows(QStringLiteral("SELECT COUNT(DISTINCT Id) FROM ticketsdetalle")).front().front(),
+        QStringLiteral("10"));
+}
+
 // Amount columns of whole numbers (shops whose currency has no cents): an amount is rounded as
 // the server rounds it, and one past the type's largest value is named by the dry run and
 // stops the run at its row.
