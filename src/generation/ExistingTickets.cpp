@@ -6,6 +6,7 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <cmath>
 #include <limits>
 
 namespace generation {
@@ -28,8 +29,13 @@ std::unordered_set<std::int32_t> ExistingTickets(krvt5::Connection& connection, 
                                    .arg(connection.describe(), query.lastError().text()));
     }
     std::unordered_set<std::int32_t> numbers;
-    while (query.next())
-        numbers.insert(query.value(0).toInt());
+    while (query.next()) {
+        // A number kept as text is found by its value ("105.0", "1.05e2"): the same number.
+        bool ok = false;
+        const double number = query.value(0).toDouble(&ok);
+        if (ok && number >= first && number <= last && number == std::floor(number))
+            numbers.insert(static_cast<std::int32_t>(number));
+    }
     return numbers;
 }
 
