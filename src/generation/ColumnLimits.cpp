@@ -233,7 +233,6 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
                                 query.value(9).toString().toLower(), query.value(5).toInt(),
                                 query.value(6).toInt());
         }
-        // Keys and computed columns take no value.
         const QString extra = query.value(8).toString().toLower();
         // The header's key is the database's to give: without AUTO_INCREMENT, a default or a
         // trigger of the table's own (which may give it, the program cannot tell), every
@@ -242,6 +241,7 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
             query.value(7).toBool() && !extra.contains(QLatin1String("auto_increment")) &&
             !triggered.contains(table.toLower()))
             limits.unfillable.append(QStringLiteral("%1.%2").arg(table, column));
+        // Keys and computed columns take no value.
         if (filled || !query.value(7).toBool() || extra.contains(QLatin1String("auto_increment")) ||
             extra.contains(QLatin1String("generated")) ||
             extra.contains(QLatin1String("virtual")) || extra.contains(QLatin1String("persistent")))
