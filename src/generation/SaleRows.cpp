@@ -27,8 +27,8 @@ std::optional<SaleRow> SaleRows::next()
     // counters at it.
     if (started_) {
         if (usedNumber_)
-            state_.nTicket.increment("nTicket");
-        state_.nRenglon.increment("nRenglon");
+            state_.nTicket.increment("el número de ticket");
+        state_.nRenglon.increment("el número de renglón");
     }
     started_ = true;
     usedNumber_ = false;
@@ -41,10 +41,10 @@ std::optional<SaleRow> SaleRows::next()
         cMarca = spreadsheet::CellText(sheet_.Range(b).Value(), regional_, b);
         if (!cMarca.isEmpty())
             break;
-        state_.nVacios.increment("nVacios");
+        state_.nVacios.increment("la cuenta de renglones vacíos");
         if (state_.nVacios >= kEmptyRowsToStop)
             return std::nullopt;
-        state_.nRenglon.increment("nRenglon");
+        state_.nRenglon.increment("el número de renglón");
     }
     state_.nVacios = 0;
 

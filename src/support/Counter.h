@@ -22,12 +22,13 @@ public:
         return *this;
     }
 
-    // Adds 1; fails, leaving the value as it was, when the result does not fit.
-    void increment(const char* name)
+    // Adds 1; fails, leaving the value as it was, when the result does not fit. `what` names the
+    // counter for the user ("el número de ticket"), in UTF-8.
+    void increment(const char* what)
     {
         if (value_ == std::numeric_limits<T>::max()) {
             throw Failure(QStringLiteral("Desbordamiento: %1 no puede pasar de %2.")
-                              .arg(QString::fromLatin1(name))
+                              .arg(QString::fromUtf8(what))
                               .arg(std::numeric_limits<T>::max()));
         }
         ++value_;
