@@ -103,6 +103,19 @@ bool programFills(const PosTable& table, const QString& column)
     return false;
 }
 
+// The largest value of an integer type, or nothing for another type.
+std::optional<double> integerMost(const QString& dataType, const QString& columnType)
+{
+    static const std::pair<const char*, double> kIntegers[] = {
+        {"tinyint", 127.0},    {"smallint", 32767.0},     {"mediumint", 8388607.0},
+        {"int", 2147483647.0}, {"integer", 2147483647.0}, {"bigint", 9223372036854775807.0}};
+    for (const auto& [name, most] : kIntegers) {
+        if (dataType == QLatin1String(name))
+            return columnType.contains(QLatin1String("unsigned")) ? most * 2 + 1 : most;
+    }
+    return std::nullopt;
+}
+
 // Amount columns of exact numbers; an integer one holds the amount rounded to a whole number,
 // as the server rounds it, up to its type's largest value.
 void addAmountColumn(ColumnLimits& limits, const QString& column, const QString& dataType,
@@ -112,18 +125,12 @@ void addAmountColumn(ColumnLimits& limits, const QString& column, const QString&
         limits.amounts.push_back({column, precision, scale, columnType, std::nullopt});
         return;
     }
-    static const std::pair<const char*, double> kIntegers[] = {
-        {"tinyint", 127.0},    {"smallint", 32767.0},     {"mediumint", 8388607.0},
-        {"int", 2147483647.0}, {"integer", 2147483647.0}, {"bigint", 9223372036854775807.0}};
-    for (const auto& [name, most] : kIntegers) {
-        if (dataType == QLatin1String(name)) {
-            const bool unsignedType = columnType.contains(QLatin1String("unsigned"));
-            limits.amounts.push_back(
-                {column, precision, 0, columnType, unsignedType ? most * 2 + 1 : most});
-            return;
-        }
-    }
+    if (const std::optional<double> most = integerMost(dataType, columnType))
+        limits.amounts.push_back({column, precision, 0, columnType, *most});
 }
+
+// Keys past INT's range are out of a shop's reach.
+constexpr double kLargestSmallKey = 16777215.0;
 
 // The tables with a trigger of their own that runs before a row is stored, and may give it the
 // values it lacks (its key, say). None where the user may not see the triggers.
@@ -234,6 +241,15 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
                                 query.value(6).toInt());
         }
         const QString extra = query.value(8).toString().toLower();
+        if (column.compare(kKeyColumn, Qt::CaseInsensitive) == 0 &&
+            extra.contains(QLatin1String("auto_increment"))) {
+            const QString columnType = query.value(9).toString().toLower();
+            const std::optional<double> most =
+                integerMost(query.value(2).toString().toLower(), columnType);
+            if (most && *most <= kLargestSmallKey)
+                (header ? limits.headerKey : limits.lineKey) =
+                    ColumnLimits::SmallKey{qlonglong(*most), columnType};
+        }
         // The header's key is the database's to give: without AUTO_INCREMENT, a default or a
         // trigger of the table's own (which may give it, the program cannot tell), every
         // header is refused.

@@ -33,6 +33,14 @@ struct ColumnLimits {
     std::vector<Decimal> amounts; // Efectivo, Total, Precio
     std::vector<Fill> headerFills;
     std::vector<Fill> lineFills;
+    // A key the database gives from a counter, of a type small enough to run out (SMALLINT, say;
+    // not INT or BIGINT).
+    struct SmallKey {
+        qlonglong most = 0;
+        QString type; // "smallint(6)", for messages
+    };
+    std::optional<SmallKey> headerKey;
+    std::optional<SmallKey> lineKey;
     // Columns NOT NULL without a default that the program leaves out and can give no value
     // ("tickets.Zona"): the database refuses every ticket.
     QStringList unfillable;

@@ -140,6 +140,8 @@ TableFacts TableFacts::read(krvt5::Connection& connection)
     facts.amountScale = limits.writtenScale();
     facts.headerFills = std::move(limits.headerFills);
     facts.lineFills = std::move(limits.lineFills);
+    facts.headerKey = limits.headerKey;
+    facts.lineKey = limits.lineKey;
     const QString query = connection.engine().nonTransactionalTables();
     if (query.isEmpty())
         return facts;
@@ -195,6 +197,31 @@ qlonglong TicketStore::lastKey(const Target& target)
                                    .arg(target.table->name, connection_.describe(),
                                         krvt5::SqlErrorText(query.lastError())));
     return query.value(0).toLongLong();
+}
+
+// A write that would take a key past its type's largest value fails before it begins: a failed
+// write would still use up the keys it took, and the POS needs them too. The batch then goes by
+// halves, down to the first ticket that finds no key, which fails with this reason.
+void TicketStore::checkKeyRoom(const Target& target,
+                               const std::optional<ColumnLimits::SmallKey>& key, std::size_t count,
+                               std::optional<qlonglong> last)
+{
+    if (!key || count == 0)
+        return;
+    // Past the largest key stored and past the table's counter, which rows rolled back or
+    // removed have moved on.
+    qlonglong next = (last ? *last : lastKey(target)) + 1;
+    QSqlQuery counter(db_);
+    if (counter.exec(QStringLiteral("SELECT AUTO_INCREMENT FROM information_schema.TABLES WHERE "
+                                    "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '%1'")
+                         .arg(target.table->name)) &&
+        counter.next() && !counter.isNull(0))
+        next = std::max(next, counter.value(0).toLongLong());
+    if (next + qlonglong(count) - 1 > key->most)
+        throw support::Failure(QStringLiteral("la tabla \"%1\" no tiene claves para más tickets: "
+                                              "su columna %2 (%3) no pasa de %4")
+                                   .arg(target.table->name, kKeyColumn, key->type)
+                                   .arg(key->most));
 }
 
 void TicketStore::mark(std::span<const Ticket> fresh)
@@ -301,6 +328,9 @@ void TicketStore::insertBatch(std::span<const Ticket> batch)
     std::vector<QString> amounts; // filled when a path needs them
     lastKeyRead_.reset();
     const qlonglong before = marks_ ? marks_->first : lastKey(header_);
+    checkKeyRoom(header_, facts_.headerKey, batch.size(), before);
+    checkKeyRoom(line_, facts_.lineKey, batch.size(),
+                 marks_ ? std::optional(marks_->second) : std::nullopt);
     const qlonglong firstKey = insertRows(header_, batch, amounts, {});
     std::vector<qlonglong> keys;
     readKeys(batch, firstKey, before, keys);
@@ -647,6 +677,9 @@ void TicketStore::bind(QSqlQuery& query, const Target& target, int row, const Ro
 
 void TicketStore::insertOne(const Ticket& ticket)
 {
+    checkKeyRoom(header_, facts_.headerKey, 1,
+                 marks_ ? std::optional(marks_->first) : std::nullopt);
+    checkKeyRoom(line_, facts_.lineKey, 1, marks_ ? std::optional(marks_->second) : std::nullopt);
     const QString amount = amountText(ticket.importe);
     const QString& hora = clock_.now();
     QSqlQuery& header = prepared(header_, 1);

@@ -43,6 +43,9 @@ struct TableFacts {
     // Columns of the POS's own that need a value the program gives them.
     std::vector<ColumnLimits::Fill> headerFills;
     std::vector<ColumnLimits::Fill> lineFills;
+    // Keys that may run out.
+    std::optional<ColumnLimits::SmallKey> headerKey;
+    std::optional<ColumnLimits::SmallKey> lineKey;
 
     static TableFacts read(krvt5::Connection& connection);
 };
@@ -136,6 +139,8 @@ private:
     void readKeys(std::span<const Ticket> batch, qlonglong firstKey, qlonglong before,
                   std::vector<qlonglong>& keys);
     qlonglong lastKey(const Target& target);
+    void checkKeyRoom(const Target& target, const std::optional<ColumnLimits::SmallKey>& key,
+                      std::size_t count, std::optional<qlonglong> last = std::nullopt);
 
     QSqlQuery& prepared(Target& target, int rows);
     void bind(QSqlQuery& query, const Target& target, int row, const RowValues& values);
