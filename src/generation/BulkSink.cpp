@@ -107,6 +107,7 @@ void BulkSink::start(krvt5::Connection& connection)
                             limits_.maxHoldMs, journalFolder_,       TableFacts::read(connection),
                             limits_.busyMs};
     scale_ = store.facts.amountScale;
+    floatAmounts_ = store.facts.floatAmounts;
     if (!store.facts.nonTransactional.isEmpty())
         notices_.append(QStringLiteral("las tablas %1 no pueden deshacer cambios: cada lote las "
                                        "reserva mientras se escribe y un lote fallido se borra "
@@ -152,13 +153,18 @@ void BulkSink::write(const Ticket& ticket)
     // Before the ticket joins the queue: a failure here is this row's, and it stores nothing.
     if (due && checkLock_)
         checkLock_(walk());
+    // The amount as the tables will hold it: what is counted and reported is what is written.
+    const QString amount = scale_ || formatAhead_ || !floatAmounts_.isEmpty()
+                               ? AmountText(ticket.importe, scale_)
+                               : QString();
+    // A column of floats would change it without a word from the server.
+    if (const std::optional<QString> problem = FloatAmountProblem(amount, floatAmounts_))
+        throw StoreFailure(ticket, *problem);
     if (queue_.empty())
         queuedSince_.start();
     queue_.push_back(ticket);
     Ticket& queued = queue_.back();
     queued.ordinal = ++ordinals_;
-    // The amount as the tables will hold it: what is counted and reported is what is written.
-    const QString amount = scale_ || formatAhead_ ? AmountText(ticket.importe, scale_) : QString();
     if (scale_)
         queued.importe = amount.toDouble();
     if (formatAhead_) {

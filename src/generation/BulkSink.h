@@ -93,6 +93,7 @@ private:
     // The loader's text is formatted on the walk's thread, while the writer is busy.
     bool formatAhead_ = false;
     std::optional<int> scale_;
+    QStringList floatAmounts_;
     Clock clock_;
     std::unique_ptr<CommitPipeline> pipeline_;
     TakenNumbers taken_;

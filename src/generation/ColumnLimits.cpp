@@ -58,6 +58,9 @@ std::optional<QString> ColumnLimits::descripProblem(const QString& text) const
 
 std::optional<QString> ColumnLimits::amountProblem(double amount) const
 {
+    if (const std::optional<QString> problem =
+            FloatAmountProblem(AmountText(amount, writtenScale()), floatAmounts))
+        return problem;
     for (const Decimal& column : amounts) {
         const QString rounded = RoundDecimalText(DecimalText(amount), column.scale);
         if (column.most) {
@@ -127,6 +130,8 @@ void addAmountColumn(ColumnLimits& limits, const QString& column, const QString&
     }
     if (const std::optional<double> most = integerMost(dataType, columnType))
         limits.amounts.push_back({column, precision, 0, columnType, *most});
+    else if (dataType == QLatin1String("float"))
+        limits.floatAmounts.append(column);
 }
 
 // Keys past INT's range are out of a shop's reach.
@@ -299,6 +304,21 @@ std::optional<QString> ImplicitDefault(const QString& dataType)
     if (type == QLatin1String("time"))
         return QStringLiteral("'00:00:00'");
     return std::nullopt;
+}
+
+std::optional<QString> FloatAmountProblem(const QString& written, const QStringList& columns)
+{
+    if (columns.isEmpty())
+        return std::nullopt;
+    const qsizetype point = written.indexOf(u'.');
+    const int decimals = point < 0 ? 0 : int(written.size() - point - 1);
+    const QString held =
+        RoundDecimalText(DecimalText(double(static_cast<float>(written.toDouble()))), decimals);
+    if (held.toDouble() == written.toDouble())
+        return std::nullopt;
+    return QStringLiteral("el importe %1 no cabe exacto en la columna %2 (float): se guardaría "
+                          "como %3")
+        .arg(written, columns.front(), held);
 }
 
 QString AmountText(double amount, std::optional<int> scale)

@@ -31,6 +31,9 @@ struct ColumnLimits {
     };
     std::optional<Text> descrip;
     std::vector<Decimal> amounts; // Efectivo, Total, Precio
+    // Amount columns of 32-bit floats ("Efectivo"), which hold about seven digits: the server
+    // stores the nearest float without a word.
+    QStringList floatAmounts;
     std::vector<Fill> headerFills;
     std::vector<Fill> lineFills;
     // A key the database gives from a counter, of a type small enough to run out (SMALLINT, say;
@@ -64,6 +67,10 @@ std::optional<QString> ImplicitDefault(const QString& dataType);
 // An amount as the writers send it: rounded to `scale` (writtenScale()) as the server would round
 // it, so that the loader stores it without a note and every column holds the same value.
 QString AmountText(double amount, std::optional<int> scale);
+
+// Why an amount as written (AmountText()) would not come back the same from a column of 32-bit
+// floats, or nothing.
+std::optional<QString> FloatAmountProblem(const QString& written, const QStringList& columns);
 
 // The decimal text rounded to `scale` digits, halves away from zero, as the server rounds a
 // decimal value it stores.

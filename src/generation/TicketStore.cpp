@@ -140,6 +140,7 @@ TableFacts TableFacts::read(krvt5::Connection& connection)
     facts.amountScale = limits.writtenScale();
     facts.headerFills = std::move(limits.headerFills);
     facts.lineFills = std::move(limits.lineFills);
+    facts.floatAmounts = limits.floatAmounts;
     facts.headerKey = limits.headerKey;
     facts.lineKey = limits.lineKey;
     const QString query = connection.engine().nonTransactionalTables();

@@ -43,6 +43,8 @@ struct TableFacts {
     // Columns of the POS's own that need a value the program gives them.
     std::vector<ColumnLimits::Fill> headerFills;
     std::vector<ColumnLimits::Fill> lineFills;
+    // Amount columns of 32-bit floats (ColumnLimits::floatAmounts).
+    QStringList floatAmounts;
     // Keys that may run out.
     std::optional<ColumnLimits::SmallKey> headerKey;
     std::optional<ColumnLimits::SmallKey> lineKey;

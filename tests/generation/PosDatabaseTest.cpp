@@ -969,6 +969,35 @@ TEST_P(PosDatabaseTest, WholeNumberAmountColumnsTakeRoundedAmountsUpToTheirTypes
                   {QStringLiteral("7"), QStringLiteral("7"), QStringLiteral("7")}}));
 }
 
+// Amount columns of 32-bit floats hold about seven digits, and the server stores the nearest
+// float without a word: an amount that would not come back the same is named by the dry run and
+// stops the run at its row. Cents below that come back whole.
+TEST_P(PosDatabaseTest, AFloatAmountColumnNeverChangesAnAmountWithoutAWord)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite keeps any value whole";
+    db->exec(QStringLiteral("ALTER TABLE tickets MODIFY Efectivo FLOAT NOT NULL, MODIFY Total "
+                            "FLOAT NOT NULL"));
+    support::oBases->CierraBdD(state.cnBase);
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    std::vector<QStringList> rows = sales(6);
+    rows[2][4] = QStringLiteral("12345.67");  // row 3: held
+    rows[4][4] = QStringLiteral("131072.01"); // row 5: the nearest float is 131072.015625
+    const generation::Simulacion check = dryRun(rows);
+    ASSERT_EQ(check.problems.size(), 1u);
+    EXPECT_EQ(check.problems.front().row, 5);
+    EXPECT_EQ(check.problems.front().text,
+              QStringLiteral("el importe 131072.01 no cabe exacto en la columna Efectivo (float): "
+                             "se guardaría como 131072.02"));
+    expectRunStopsAt(rows, 5);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT Venta, ROUND(Efectivo, 2) FROM tickets ORDER BY "
+                                      "Venta")),
+              (std::vector<QStringList>{{QStringLiteral("100"), QStringLiteral("1.00")},
+                                        {QStringLiteral("101"), QStringLiteral("12345.67")},
+                                        {QStringLiteral("102"), QStringLiteral("3.00")}}));
+}
+
 // Amount columns of different scales: every column of a ticket holds the amount rounded to the
 // smallest, so that the header's total is its line's price, and the sum the run and the dry run
 // tell is the sum the tables hold.
