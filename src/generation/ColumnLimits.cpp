@@ -6,6 +6,7 @@
 #include "support/Failure.h"
 
 #include <QSet>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
@@ -304,6 +305,43 @@ std::optional<QString> ImplicitDefault(const QString& dataType)
     if (type == QLatin1String("time"))
         return QStringLiteral("'00:00:00'");
     return std::nullopt;
+}
+
+qlonglong KeysLeft(krvt5::Connection& connection, const QString& table,
+                   const ColumnLimits::SmallKey& key, std::optional<qlonglong> last)
+{
+    QSqlDatabase& db = connection.database();
+    QSqlDriver& driver = *db.driver();
+    const QString quotedTable = driver.escapeIdentifier(table, QSqlDriver::TableName);
+    if (!last) {
+        QSqlQuery query(db);
+        if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2")
+                            .arg(driver.escapeIdentifier(connection.column(table, kKeyColumn),
+                                                         QSqlDriver::FieldName),
+                                 quotedTable)) ||
+            !query.next())
+            throw support::Failure(
+                QStringLiteral("No se pudo leer la última clave de la tabla "
+                               "\"%1\" (%2): %3")
+                    .arg(table, connection.describe(), krvt5::SqlErrorText(query.lastError())));
+        last = query.value(0).toLongLong();
+    }
+    qlonglong next = *last + 1;
+    QSqlQuery counter(db);
+    if (counter.exec(QStringLiteral("SELECT AUTO_INCREMENT FROM information_schema.TABLES WHERE "
+                                    "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '%1'")
+                         .arg(table)) &&
+        counter.next() && !counter.isNull(0))
+        next = std::max(next, counter.value(0).toLongLong());
+    return std::max<qlonglong>(0, key.most - next + 1);
+}
+
+QString NoKeysLeftText(const QString& table, const ColumnLimits::SmallKey& key)
+{
+    return QStringLiteral("la tabla \"%1\" no tiene claves para más tickets: su columna %2 (%3) no "
+                          "pasa de %4")
+        .arg(table, kKeyColumn, key.type)
+        .arg(key.most);
 }
 
 std::optional<QString> FloatAmountProblem(const QString& written, const QStringList& columns)

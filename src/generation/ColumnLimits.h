@@ -68,6 +68,14 @@ std::optional<QString> ImplicitDefault(const QString& dataType);
 // it, so that the loader stores it without a note and every column holds the same value.
 QString AmountText(double amount, std::optional<int> scale);
 
+// How many more rows `table` has keys for, from its largest key (`last`, or read) and its
+// counter, which rows rolled back or removed have moved on.
+qlonglong KeysLeft(krvt5::Connection& connection, const QString& table,
+                   const ColumnLimits::SmallKey& key, std::optional<qlonglong> last = std::nullopt);
+
+// The reason a ticket finds no key in `table`.
+QString NoKeysLeftText(const QString& table, const ColumnLimits::SmallKey& key);
+
 // Why an amount as written (AmountText()) would not come back the same from a column of 32-bit
 // floats, or nothing.
 std::optional<QString> FloatAmountProblem(const QString& written, const QStringList& columns);

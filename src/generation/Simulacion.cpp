@@ -147,6 +147,16 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
 
     const ColumnLimits limits = ReadColumnLimits(*state.cnBase);
     std::vector<Simulacion::Problem> refusals = databaseRefusals(*state.cnBase, limits);
+    // Keys that may run out: the first ticket that would find none stops the run.
+    std::optional<std::pair<qlonglong, QString>> keys;
+    for (const auto& [table, key] :
+         {std::pair{&kTickets, limits.headerKey}, std::pair{&kTicketsDetalle, limits.lineKey}}) {
+        if (!key)
+            continue;
+        const qlonglong left = KeysLeft(*state.cnBase, table->name, *key);
+        if (!keys || left < keys->first)
+            keys.emplace(left, NoKeysLeftText(table->name, *key));
+    }
 
     surface.setVisible(Label::Label1, true);
     Progress progress(surface, state.cArchivo);
@@ -175,6 +185,8 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
                     if (const auto problem = limits.amountProblem(row->amount))
                         walk.problem(row->row, *problem, true);
                 }
+                if (keys && figures.written == keys->first)
+                    walk.problem(row->row, keys->second, true);
                 ++figures.written;
                 // As the run would write it.
                 figures.amountWritten += AmountText(row->amount, limits.writtenScale()).toDouble();

@@ -207,22 +207,9 @@ void TicketStore::checkKeyRoom(const Target& target,
                                const std::optional<ColumnLimits::SmallKey>& key, std::size_t count,
                                std::optional<qlonglong> last)
 {
-    if (!key || count == 0)
-        return;
-    // Past the largest key stored and past the table's counter, which rows rolled back or
-    // removed have moved on.
-    qlonglong next = (last ? *last : lastKey(target)) + 1;
-    QSqlQuery counter(db_);
-    if (counter.exec(QStringLiteral("SELECT AUTO_INCREMENT FROM information_schema.TABLES WHERE "
-                                    "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '%1'")
-                         .arg(target.table->name)) &&
-        counter.next() && !counter.isNull(0))
-        next = std::max(next, counter.value(0).toLongLong());
-    if (next + qlonglong(count) - 1 > key->most)
-        throw support::Failure(QStringLiteral("la tabla \"%1\" no tiene claves para más tickets: "
-                                              "su columna %2 (%3) no pasa de %4")
-                                   .arg(target.table->name, kKeyColumn, key->type)
-                                   .arg(key->most));
+    if (key && count > 0 &&
+        KeysLeft(connection_, target.table->name, *key, last) < qlonglong(count))
+        throw support::Failure(NoKeysLeftText(target.table->name, *key));
 }
 
 void TicketStore::mark(std::span<const Ticket> fresh)

@@ -898,9 +898,9 @@ TEST_P(PosDatabaseTest, KeysTheDatabaseDoesNotGiveAreNamedAndStopTheRunAtItsFirs
         QStringLiteral("10"));
 }
 
-// Keys about to run out (a SMALLINT key near its largest value): the run writes the tickets that
-// find keys, and stops at the first that finds none, naming it, without taking the keys the
-// failed writes would have used up.
+// Keys about to run out (a SMALLINT key near its largest value): the dry run names the row of
+// the first ticket without one; the run writes the tickets that find keys and stops at the first
+// that finds none, naming it, without taking the keys the failed writes would have used up.
 TEST_P(PosDatabaseTest, KeysAboutToRunOutStopTheRunAtTheFirstTicketWithoutOne)
 {
     if (db->engine() != Engine::MariaDB)
@@ -915,6 +915,14 @@ TEST_P(PosDatabaseTest, KeysAboutToRunOutStopTheRunAtTheFirstTicketWithoutOne)
                          .arg(table));
             support::oBases->CierraBdD(state.cnBase);
             ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+            // The dry run names the ninth ticket's row: 8 keys are left.
+            const generation::Simulacion check = dryRun(sales(12));
+            ASSERT_EQ(check.problems.size(), 1u);
+            EXPECT_EQ(check.problems.front().row, 10);
+            EXPECT_EQ(check.problems.front().text,
+                      QStringLiteral("la tabla \"%1\" no tiene claves para más tickets: su "
+                                     "columna Id (smallint(6)) no pasa de 32767")
+                          .arg(table));
             std::int32_t stoppedAt = 0;
             try {
                 runBulk(sales(12));
