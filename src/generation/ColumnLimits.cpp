@@ -307,27 +307,27 @@ std::optional<QString> ImplicitDefault(const QString& dataType)
     return std::nullopt;
 }
 
-qlonglong KeysLeft(krvt5::Connection& connection, const QString& table,
-                   const ColumnLimits::SmallKey& key, std::optional<qlonglong> last)
+qlonglong LastKey(krvt5::Connection& connection, const QString& table)
 {
     QSqlDatabase& db = connection.database();
     QSqlDriver& driver = *db.driver();
-    const QString quotedTable = driver.escapeIdentifier(table, QSqlDriver::TableName);
-    if (!last) {
-        QSqlQuery query(db);
-        if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2")
-                            .arg(driver.escapeIdentifier(connection.column(table, kKeyColumn),
-                                                         QSqlDriver::FieldName),
-                                 quotedTable)) ||
-            !query.next())
-            throw support::Failure(
-                QStringLiteral("No se pudo leer la última clave de la tabla "
-                               "\"%1\" (%2): %3")
-                    .arg(table, connection.describe(), krvt5::SqlErrorText(query.lastError())));
-        last = query.value(0).toLongLong();
-    }
-    qlonglong next = *last + 1;
-    QSqlQuery counter(db);
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2")
+                        .arg(driver.escapeIdentifier(connection.column(table, kKeyColumn),
+                                                     QSqlDriver::FieldName),
+                             driver.escapeIdentifier(table, QSqlDriver::TableName))) ||
+        !query.next())
+        throw support::Failure(
+            QStringLiteral("No se pudo leer la última clave de la tabla \"%1\" (%2): %3")
+                .arg(table, connection.describe(), krvt5::SqlErrorText(query.lastError())));
+    return query.value(0).toLongLong();
+}
+
+qlonglong KeysLeft(krvt5::Connection& connection, const QString& table,
+                   const ColumnLimits::SmallKey& key, std::optional<qlonglong> last)
+{
+    qlonglong next = (last ? *last : LastKey(connection, table)) + 1;
+    QSqlQuery counter(connection.database());
     if (counter.exec(QStringLiteral("SELECT AUTO_INCREMENT FROM information_schema.TABLES WHERE "
                                     "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '%1'")
                          .arg(table)) &&

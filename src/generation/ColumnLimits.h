@@ -68,6 +68,9 @@ std::optional<QString> ImplicitDefault(const QString& dataType);
 // it, so that the loader stores it without a note and every column holds the same value.
 QString AmountText(double amount, std::optional<int> scale);
 
+// The largest key of a table, 0 when it is empty: found in its index, without reading rows.
+qlonglong LastKey(krvt5::Connection& connection, const QString& table);
+
 // How many more rows `table` has keys for, from its largest key (`last`, or read) and its
 // counter, which rows rolled back or removed have moved on.
 qlonglong KeysLeft(krvt5::Connection& connection, const QString& table,

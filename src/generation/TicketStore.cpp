@@ -186,20 +186,6 @@ std::span<const Ticket> TicketStore::passOver(std::span<const Ticket> batch,
     return fresh;
 }
 
-// The largest key of a table, 0 when it is empty: found in its index, without reading rows.
-qlonglong TicketStore::lastKey(const Target& target)
-{
-    QSqlQuery query(db_);
-    if (!query.exec(QStringLiteral("SELECT COALESCE(MAX(%1), 0) FROM %2")
-                        .arg(quotedKey_, target.quotedName)) ||
-        !query.next())
-        throw support::Failure(QStringLiteral("No se pudo leer la última clave de la tabla "
-                                              "\"%1\" (%2): %3")
-                                   .arg(target.table->name, connection_.describe(),
-                                        krvt5::SqlErrorText(query.lastError())));
-    return query.value(0).toLongLong();
-}
-
 // A write that would take a key past its type's largest value fails before it begins: a failed
 // write would still use up the keys it took, and the POS needs them too. The batch then goes by
 // halves, down to the first ticket that finds no key, which fails with this reason.
@@ -217,7 +203,7 @@ void TicketStore::mark(std::span<const Ticket> fresh)
     marks_.reset();
     if (facts_.nonTransactional.isEmpty())
         return;
-    marks_.emplace(lastKey(header_), lastKey(line_));
+    marks_.emplace(LastKey(connection_, kTickets.name), LastKey(connection_, kTicketsDetalle.name));
     BatchJournal journal{connection_.describe(), marks_->first, marks_->second, {}};
     journal.ventas.reserve(fresh.size());
     for (const Ticket& ticket : fresh)
@@ -315,7 +301,7 @@ void TicketStore::insertBatch(std::span<const Ticket> batch)
         return;
     std::vector<QString> amounts; // filled when a path needs them
     lastKeyRead_.reset();
-    const qlonglong before = marks_ ? marks_->first : lastKey(header_);
+    const qlonglong before = marks_ ? marks_->first : LastKey(connection_, kTickets.name);
     checkKeyRoom(header_, facts_.headerKey, batch.size(), before);
     checkKeyRoom(line_, facts_.lineKey, batch.size(),
                  marks_ ? std::optional(marks_->second) : std::nullopt);
@@ -338,7 +324,7 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey, ql
     // INSERT store rows. Otherwise (a server whose keys step by more than one, say) they are
     // read back one by one.
     const std::optional<qlonglong> read = std::exchange(lastKeyRead_, std::nullopt);
-    const qlonglong last = read ? *read : lastKey(header_);
+    const qlonglong last = read ? *read : LastKey(connection_, kTickets.name);
     if (firstKey > before && last == firstKey + qlonglong(batch.size()) - 1) {
         keys.resize(batch.size());
         for (std::size_t i = 0; i < batch.size(); ++i)

@@ -140,7 +140,6 @@ private:
                           std::span<const QString> amounts, std::span<const qlonglong> keys);
     void readKeys(std::span<const Ticket> batch, qlonglong firstKey, qlonglong before,
                   std::vector<qlonglong>& keys);
-    qlonglong lastKey(const Target& target);
     void checkKeyRoom(const Target& target, const std::optional<ColumnLimits::SmallKey>& key,
                       std::size_t count, std::optional<qlonglong> last = std::nullopt);
 
