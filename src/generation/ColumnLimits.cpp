@@ -138,6 +138,15 @@ void addAmountColumn(ColumnLimits& limits, const QString& column, const QString&
 // Keys past INT's range are out of a shop's reach.
 constexpr double kLargestSmallKey = 16777215.0;
 
+// The POS tables in information_schema, which matches "TICKETS" to 'tickets' too: on a server
+// that tells the two apart, only the tables the program writes.
+QString posTables(const char* column)
+{
+    return QStringLiteral("%1 IN ('tickets', 'ticketsdetalle') AND (@@lower_case_table_names <> 0 "
+                          "OR BINARY %1 IN ('tickets', 'ticketsdetalle'))")
+        .arg(QLatin1String(column));
+}
+
 // The tables with a trigger of their own that runs before a row is stored, and may give it the
 // values it lacks (its key, say). None where the user may not see the triggers.
 QSet<QString> tablesFilledByTriggers(QSqlDatabase& db)
@@ -145,9 +154,10 @@ QSet<QString> tablesFilledByTriggers(QSqlDatabase& db)
     QSet<QString> tables;
     QSqlQuery query(db);
     if (query.exec(QStringLiteral(
-            "SELECT DISTINCT LOWER(EVENT_OBJECT_TABLE) FROM information_schema.TRIGGERS WHERE "
-            "EVENT_OBJECT_SCHEMA = DATABASE() AND ACTION_TIMING = 'BEFORE' AND "
-            "EVENT_MANIPULATION = 'INSERT'"))) {
+                       "SELECT DISTINCT LOWER(EVENT_OBJECT_TABLE) FROM information_schema.TRIGGERS "
+                       "WHERE EVENT_OBJECT_SCHEMA = DATABASE() AND ACTION_TIMING = 'BEFORE' AND "
+                       "EVENT_MANIPULATION = 'INSERT' AND ") +
+                   posTables("EVENT_OBJECT_TABLE"))) {
         while (query.next())
             tables.insert(query.value(0).toString());
     }
@@ -160,10 +170,10 @@ QSet<QString> tablesFilledByTriggers(QSqlDatabase& db)
 void refuseRepeatedKeys(QSqlDatabase& db, ColumnLimits& limits, const QSet<QString>& triggered)
 {
     QSqlQuery query(db);
-    if (!query.exec(QStringLiteral(
-            "SELECT LOWER(TABLE_NAME), INDEX_NAME, COLUMN_NAME FROM information_schema.STATISTICS "
-            "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN ('tickets', 'ticketsdetalle') AND "
-            "NON_UNIQUE = 0 ORDER BY TABLE_NAME, INDEX_NAME")))
+    if (!query.exec(QStringLiteral("SELECT LOWER(TABLE_NAME), INDEX_NAME, COLUMN_NAME FROM "
+                                   "information_schema.STATISTICS WHERE TABLE_SCHEMA = DATABASE() "
+                                   "AND NON_UNIQUE = 0 AND ") +
+                    posTables("TABLE_NAME") + QStringLiteral(" ORDER BY TABLE_NAME, INDEX_NAME")))
         return;
     std::map<std::pair<QString, QString>, QStringList> keys;
     while (query.next())
@@ -219,12 +229,13 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
         return readSqliteColumns(connection);
     ColumnLimits limits;
     QSqlQuery query(connection.database());
-    if (!query.exec(QStringLiteral(
-            "SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, CHARACTER_MAXIMUM_LENGTH, "
-            "CHARACTER_SET_NAME, NUMERIC_PRECISION, NUMERIC_SCALE, IS_NULLABLE = 'NO' AND "
-            "COLUMN_DEFAULT IS NULL, EXTRA, COLUMN_TYPE FROM information_schema.COLUMNS "
-            "WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME IN ('tickets', 'ticketsdetalle') "
-            "ORDER BY ORDINAL_POSITION")))
+    if (!query.exec(QStringLiteral("SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE, "
+                                   "CHARACTER_MAXIMUM_LENGTH, CHARACTER_SET_NAME, "
+                                   "NUMERIC_PRECISION, NUMERIC_SCALE, IS_NULLABLE = 'NO' AND "
+                                   "COLUMN_DEFAULT IS NULL, EXTRA, COLUMN_TYPE FROM "
+                                   "information_schema.COLUMNS WHERE TABLE_SCHEMA = DATABASE() "
+                                   "AND ") +
+                    posTables("TABLE_NAME") + QStringLiteral(" ORDER BY ORDINAL_POSITION")))
         throw support::Failure(
             QStringLiteral("No se pudieron leer las columnas de la base de datos "
                            "(%1): %2")
@@ -329,7 +340,8 @@ qlonglong KeysLeft(krvt5::Connection& connection, const QString& table,
     qlonglong next = (last ? *last : LastKey(connection, table)) + 1;
     QSqlQuery counter(connection.database());
     if (counter.exec(QStringLiteral("SELECT AUTO_INCREMENT FROM information_schema.TABLES WHERE "
-                                    "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '%1'")
+                                    "TABLE_SCHEMA = DATABASE() AND TABLE_NAME = '%1' AND "
+                                    "(@@lower_case_table_names <> 0 OR BINARY TABLE_NAME = '%1')")
                          .arg(table)) &&
         counter.next() && !counter.isNull(0))
         next = std::max(next, counter.value(0).toLongLong());
