@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <system_error>
 #include <thread>
@@ -30,12 +31,6 @@ void rollBack(krvt5::Connection& connection)
     }
 }
 
-// A commit that must not happen: retrying a part of the batch cannot change that.
-class CommitRefused : public support::Failure {
-public:
-    using support::Failure::Failure;
-};
-
 // What became of a batch: its tickets in `committed` are stored, those in `taken` were passed
 // over because their numbers were taken meanwhile; a failure names its ticket. A dropped batch
 // stored nothing, since a batch before it failed. `whole`: every ticket of the batch is stored,
@@ -53,14 +48,27 @@ struct BatchOutcome {
 // Asked before every commit: false when the batch must be dropped.
 using CommitTurn = std::function<bool()>;
 
-void undoAndRollBack(krvt5::Connection& connection, TicketStore& store)
+// Removes what the batch wrote where a rollback cannot, then rolls back. The reason when that
+// removal failed: the rows stay for the next run, whose journal names them, and no part of
+// the batch may be tried again.
+std::optional<QString> undoAndRollBack(krvt5::Connection& connection, TicketStore& store)
 {
+    std::optional<QString> failure;
     try {
         store.undo();
-    } catch (...) {
-        // The connection is gone: the next run removes what the journal proves is ours.
+    } catch (const std::exception& undone) {
+        failure = support::failureText(undone);
     }
     rollBack(connection);
+    return failure;
+}
+
+// A batch's failure, with the removal's when that failed too.
+QString withUndo(const QString& reason, const std::optional<QString>& undo)
+{
+    if (!undo)
+        return reason;
+    return reason + (reason.endsWith(u'.') ? QStringLiteral(" ") : QStringLiteral(". ")) + *undo;
 }
 
 // The tickets of a part stored whole, moved into its outcome: the part is not all of a vector
@@ -97,6 +105,7 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::
         else
             store.insertBatch(fresh);
         if (!turn()) {
+            // The run stops already: rows that could not be removed stay, named by the journal.
             undoAndRollBack(connection, store);
             return {{}, {}, false, {}, {}, true};
         }
@@ -104,7 +113,7 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::
             try {
                 check(connection);
             } catch (const std::exception& refused) {
-                throw CommitRefused(support::failureText(refused));
+                throw BatchRefused(support::failureText(refused));
             }
         }
         try {
@@ -120,9 +129,9 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::
         // the journal is what proves the rows that stayed.
         store.settle();
         stored = true;
-    } catch (const CommitRefused& refused) {
-        undoAndRollBack(connection, store);
-        return {{}, {}, true, batch.front(), refused.message()};
+    } catch (const BatchRefused& refused) {
+        const std::optional<QString> undo = undoAndRollBack(connection, store);
+        return {{}, {}, true, batch.front(), withUndo(refused.message(), undo)};
     } catch (const krvt5::TablesBusy& busy) {
         // Nothing was written, and a part of the batch would wait as long again.
         if (!turn())
@@ -140,7 +149,8 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::
             outcome.committed = std::move(copies);
         return outcome;
     }
-    undoAndRollBack(connection, store);
+    if (const std::optional<QString> undo = undoAndRollBack(connection, store))
+        return {{}, {}, true, batch.front(), withUndo(reason, undo)};
     if (batch.size() == 1)
         return {{}, {}, true, batch.front(), reason};
 

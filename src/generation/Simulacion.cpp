@@ -4,6 +4,7 @@
 #include "generation/ExistingTickets.h"
 #include "generation/SaleRows.h"
 #include "generation/ScanParts.h"
+#include "generation/TableKinds.h"
 #include "generation/TicketColumns.h"
 #include "spreadsheet/Conversions.h"
 #include "spreadsheet/Failure.h"
@@ -12,7 +13,10 @@
 #include "support/Surface.h"
 #include "support/modComun.h"
 
+#include <QSqlDatabase>
+#include <QSqlDriver>
 #include <chrono>
+#include <optional>
 #include <unordered_set>
 
 namespace generation {
@@ -104,9 +108,31 @@ std::vector<Simulacion::Problem> databaseRefusals(krvt5::Connection& connection,
                  .arg(column.section(u'.', 1), column.section(u'.', 0, 0)),
              true});
     }
+    const TableKinds kinds = TableKinds::read(connection);
+    for (const QString& refusal : kinds.refusals)
+        refusals.push_back({0, refusal, true});
     try {
         connection.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name},
                                        krvt5::Patience{std::chrono::milliseconds(0), {}});
+        // Where a failed batch is removed by its keys, the user must be allowed to.
+        if (!kinds.nonTransactional.isEmpty()) {
+            QSqlDriver& driver = *connection.database().driver();
+            for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
+                const std::optional<QString> refused =
+                    DeleteRefused(connection.database(),
+                                  driver.escapeIdentifier(table->name, QSqlDriver::TableName));
+                if (!refused)
+                    continue;
+                refusals.push_back(
+                    {0,
+                     QStringLiteral("Las tablas %1 no pueden deshacer cambios, y no se puede "
+                                    "borrar en la tabla \"%2\" (%3): un lote que fallara "
+                                    "quedaría a medias.")
+                         .arg(kinds.nonTransactional.join(QStringLiteral(", ")), table->name,
+                              *refused),
+                     true});
+            }
+        }
         connection.RollbackTrans();
     } catch (const krvt5::TablesBusy&) {
     } catch (const krvt5::Failure& failure) {

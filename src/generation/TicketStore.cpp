@@ -3,6 +3,7 @@
 #include "generation/BatchJournal.h"
 #include "generation/ColumnLimits.h"
 #include "generation/ExistingTickets.h"
+#include "generation/TableKinds.h"
 #include "krvt5/LocalInfile.h"
 #include "krvt5/SqlError.h"
 #include "krvt5/SqlLiteral.h"
@@ -126,6 +127,8 @@ TicketStore::~TicketStore() = default;
 
 void TicketStore::begin(const krvt5::Patience& patience)
 {
+    if (stuck_)
+        throw BatchRefused(QStringLiteral("un lote anterior quedó a medias y no se pudo quitar"));
     QElapsedTimer waiting;
     waiting.start();
     const auto counted = qScopeGuard([&] { waitedMs_ += waiting.elapsed(); });
@@ -143,22 +146,10 @@ TableFacts TableFacts::read(krvt5::Connection& connection)
     facts.floatAmounts = limits.floatAmounts;
     facts.headerKey = limits.headerKey;
     facts.lineKey = limits.lineKey;
-    const QString query = connection.engine().nonTransactionalTables();
-    if (query.isEmpty())
-        return facts;
-    QSqlDatabase& db = connection.database();
-    QStringList names;
-    for (const PosTable* table : {&kTickets, &kTicketsDetalle})
-        names.append(krvt5::TextLiteral(db, QString(table->name)));
-    QSqlQuery found(db);
-    if (!found.exec(query.arg(names.join(QStringLiteral(", ")))))
-        throw support::Failure(
-            QStringLiteral("No se pudo saber qué tipo de tablas tiene la base "
-                           "de datos (%1): %2")
-                .arg(connection.describe(), krvt5::SqlErrorText(found.lastError())));
-    while (found.next())
-        facts.nonTransactional.append(
-            QStringLiteral("%1 (%2)").arg(found.value(0).toString(), found.value(1).toString()));
+    TableKinds kinds = TableKinds::read(connection);
+    if (!kinds.refusals.isEmpty())
+        throw support::Failure(kinds.refusals.join(u' '));
+    facts.nonTransactional = std::move(kinds.nonTransactional);
     return facts;
 }
 
@@ -203,6 +194,18 @@ void TicketStore::mark(std::span<const Ticket> fresh)
     marks_.reset();
     if (facts_.nonTransactional.isEmpty())
         return;
+    // Once, before the first row: a batch that failed could not be removed otherwise.
+    if (!removalChecked_) {
+        for (const Target* target : {&header_, &line_}) {
+            if (const std::optional<QString> refused = DeleteRefused(db_, target->quotedName))
+                throw BatchRefused(
+                    QStringLiteral("las tablas %1 no pueden deshacer cambios, y no se puede borrar "
+                                   "en la tabla \"%2\" (%3): un lote que fallara quedaría a medias")
+                        .arg(facts_.nonTransactional.join(QStringLiteral(", ")),
+                             target->table->name, *refused));
+        }
+        removalChecked_ = true;
+    }
     marks_.emplace(LastKey(connection_, kTickets.name), LastKey(connection_, kTicketsDetalle.name));
     BatchJournal journal{connection_.describe(), marks_->first, marks_->second, {}};
     journal.ventas.reserve(fresh.size());
@@ -233,11 +236,18 @@ void TicketStore::undo()
         QSqlQuery remove(db_);
         if (!remove.exec(QStringLiteral("DELETE FROM %1 WHERE %2 > %3")
                              .arg(target->quotedName, quotedKey_)
-                             .arg(mark)))
-            throw support::Failure(QStringLiteral("No se pudo quitar lo que el lote guardó a "
-                                                  "medias en la tabla \"%1\" (%2): %3")
-                                       .arg(target->table->name, connection_.describe(),
-                                            krvt5::SqlErrorText(remove.lastError())));
+                             .arg(mark))) {
+            // The rows stay, and so does the journal that names them: were the run to go on,
+            // they would read as numbers taken.
+            stuck_ = true;
+            marks_.reset();
+            throw support::Failure(
+                QStringLiteral("No se pudo quitar lo que el lote guardó a medias en la tabla "
+                               "\"%1\" (%2): %3. La próxima ejecución intentará quitarlo antes "
+                               "de escribir.")
+                    .arg(target->table->name, connection_.describe(),
+                         krvt5::SqlErrorText(remove.lastError())));
+        }
     }
     marks_.reset();
     BatchJournal::remove(journal_);

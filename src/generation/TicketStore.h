@@ -4,6 +4,7 @@
 #include "generation/TicketColumns.h"
 #include "generation/TicketSink.h"
 #include "krvt5/Connection.h"
+#include "support/Failure.h"
 
 #include <QSqlDriver>
 #include <QSqlField>
@@ -52,6 +53,12 @@ struct TableFacts {
     static TableFacts read(krvt5::Connection& connection);
 };
 
+// A failure that every part of the batch would meet again: the batch is not tried by halves.
+class BatchRefused : public support::Failure {
+public:
+    using support::Failure::Failure;
+};
+
 // Removes the files that the MySQL loader of earlier versions left in the temporary folder when
 // its process was killed.
 void removeAbandonedLoadFiles();
@@ -90,7 +97,10 @@ public:
     // Where the tables end, read inside the batch's transaction, so that undo() can remove
     // what the batch wrote where a rollback cannot, and a journal of the batch that the next
     // run reads should this one be killed. Nothing to do on tables that roll back.
+    // Before the first batch on such tables, whether the user may delete there (BatchRefused
+    // when not).
     void mark(std::span<const Ticket> fresh);
+    // A failure leaves the rows and their journal, and every later batch is refused.
     void undo();
     // The batch is committed: its journal goes.
     void settle();
@@ -160,7 +170,9 @@ private:
     QString quotedKey_;
     std::optional<std::pair<qlonglong, qlonglong>> marks_; // last header and line keys
     QString journal_; // the journal file, on tables that cannot roll back
-    QSqlField text_;  // for the driver's escaping
+    bool removalChecked_ = false;
+    bool stuck_ = false; // a failed batch could not be removed
+    QSqlField text_;     // for the driver's escaping
     qint64 waitedMs_ = 0;
     QByteArray loadText_;                  // the loader's rows of the statement running
     std::optional<qlonglong> lastKeyRead_; // the headers' last key, read with the loader's first

@@ -98,12 +98,14 @@ public:
                               "information_schema.PROCESSLIST p ON p.ID = t.trx_mysql_thread_id "
                               "WHERE p.ID <> CONNECTION_ID() ORDER BY t.trx_started LIMIT 3");
     }
-    QString nonTransactionalTables() const override
+    QString tableKinds() const override
     {
-        return QStringLiteral("SELECT t.TABLE_NAME, t.ENGINE FROM information_schema.TABLES t "
-                              "JOIN information_schema.ENGINES e ON e.ENGINE = t.ENGINE "
-                              "WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME IN (%1) "
-                              "AND e.TRANSACTIONS <> 'YES'");
+        // On a server that tells "TICKETS" from "tickets", information_schema matches either.
+        return QStringLiteral("SELECT t.TABLE_NAME, t.TABLE_TYPE, t.ENGINE, e.TRANSACTIONS "
+                              "FROM information_schema.TABLES t LEFT JOIN "
+                              "information_schema.ENGINES e ON e.ENGINE = t.ENGINE "
+                              "WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME IN (%1) AND "
+                              "(@@lower_case_table_names <> 0 OR BINARY t.TABLE_NAME IN (%1))");
     }
 };
 
@@ -168,7 +170,7 @@ public:
         return {commit ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"),
                 QStringLiteral("PRAGMA busy_timeout = %1").arg(sqliteBusyMs)};
     }
-    QString nonTransactionalTables() const override { return {}; }
+    QString tableKinds() const override { return {}; }
     QString openTransactions() const override { return {}; }
 };
 

@@ -54,9 +54,10 @@ public:
     // Whether an error says that the server does not know a statement's syntax.
     virtual bool refusesStatement(const QSqlError& error) const = 0;
     virtual QStringList endExclusive(bool commit) const = 0;
-    // A query giving one row per table of `tables` (names as values) that cannot roll back,
-    // with its storage engine in the second column; empty when every table of the engine can.
-    virtual QString nonTransactionalTables() const = 0;
+    // A query giving one row per table of `tables` (names as values, exactly as the server
+    // tells tables apart): name, type ("BASE TABLE", "VIEW"...), storage engine, and whether
+    // that engine rolls back ("YES"); empty where every table can roll back.
+    virtual QString tableKinds() const = 0;
     // A query giving the other sessions with a transaction open (user, host, id, seconds), the
     // oldest first, as far as the user may see them; empty where the engine has none.
     virtual QString openTransactions() const = 0;

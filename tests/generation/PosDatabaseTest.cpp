@@ -565,6 +565,113 @@ TEST_P(PosDatabaseTest, AFailureInsideABatchOnTablesThatCannotRollBackLeavesWhol
     }
 }
 
+// A failed batch on tables that cannot roll back that the database will not let go (a trigger
+// of the POS's own refuses every delete): the run stops there and says so, never reading the
+// rows left as numbers taken, and the first run the database lets remove them does, from the
+// journal, before it writes.
+TEST_P(PosDatabaseTest, ABatchThatCannotBeRemovedStopsTheRunAndTheNextRunRemovesIt)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite tables always roll back";
+    emptyTables("MyISAM");
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Descrip VARCHAR(40) NOT NULL"));
+    db->exec(QStringLiteral("CREATE TRIGGER keep BEFORE DELETE ON tickets FOR EACH ROW "
+                            "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'no se borran ventas'"));
+    std::vector<QStringList> rows = sales(12);
+    rows[7][7] = QString(45, u'x'); // row 8, in the second batch
+    QString message;
+    try {
+        runKeepingJournals(rows);
+        ADD_FAILURE() << "the run should fail";
+    } catch (const generation::WalkFailure& failure) {
+        message = failure.message();
+    }
+    EXPECT_TRUE(message.contains(QStringLiteral("no se borran ventas"))) << message.toStdString();
+    const int left = int(tickets().size());
+    EXPECT_GT(left, 4) << "the second batch's headers, which the trigger kept";
+    EXPECT_FALSE(QDir(dataFolder()).isEmpty()) << "the journal that names them";
+
+    db->exec(QStringLiteral("DROP TRIGGER keep"));
+    rows[7][7] = QStringLiteral("corto");
+    const generation::Figures rerun = runKeepingJournals(rows);
+    EXPECT_EQ(rerun.existed, 4);
+    EXPECT_EQ(rerun.written, 8);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(tickets().size(), 12);
+}
+
+// Where a failed batch could only be removed by a delete the user may not make, nothing is
+// written: the dry run and the run say why.
+TEST_P(PosDatabaseTest, TablesThatCannotRollBackAreNotWrittenByAUserWhoMayNotDelete)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "only a server has permissions";
+    emptyTables("MyISAM", "InnoDB");
+    const QString user = QStringLiteral("gtalta_") + db->name().section(u'_', 1);
+    const QString account = QStringLiteral("'%1'@'%2'").arg(user, db->server());
+    db->exec(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'alta-1'").arg(account));
+    const auto dropped =
+        qScopeGuard([&] { db->exec(QStringLiteral("DROP USER %1").arg(account)); });
+    db->exec(QStringLiteral("GRANT SELECT, INSERT, UPDATE, LOCK TABLES ON `%1`.* TO %2")
+                 .arg(db->name(), account));
+    support::oBases->CierraBdD(state.cnBase);
+    support::oBases->cUsuario = user;
+    support::oBases->cPassword = QStringLiteral("alta-1");
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
+        << support::oBases->UltimoError().toStdString();
+    const generation::Simulacion check = dryRun(sales(5));
+    EXPECT_FALSE(check.runWouldSucceed());
+    ASSERT_FALSE(check.problems.empty());
+    EXPECT_TRUE(check.problems.front().text.contains(QStringLiteral("no se puede borrar")))
+        << check.problems.front().text.toStdString();
+    expectRunStopsAt(sales(5), 2);
+    EXPECT_TRUE(tickets().isEmpty());
+    EXPECT_TRUE(lines().isEmpty());
+    support::oBases->CierraBdD(state.cnBase);
+}
+
+// Views, and engines that keep no rows or cannot delete those of a failed batch, are named by
+// the dry run and refused by the run before anything is written; a table of another name that
+// differs only in its letters is not taken for the POS's.
+TEST_P(PosDatabaseTest, OnlyTablesThatKeepAndRemoveRowsAreWritten)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite has neither engines nor names that differ only in case";
+    const auto expectRefused = [&](const QString& why) {
+        const generation::Simulacion check = dryRun(sales(3));
+        EXPECT_FALSE(check.runWouldSucceed());
+        const bool named = std::any_of(check.problems.begin(), check.problems.end(),
+                                       [&](const auto& p) { return p.text.contains(why); });
+        EXPECT_TRUE(named) << why.toStdString();
+        expectRunStopsAt(sales(3), 2);
+    };
+    db->exec(QStringLiteral("RENAME TABLE tickets TO ventas_reales"));
+    db->exec(QStringLiteral("CREATE VIEW tickets AS SELECT * FROM ventas_reales"));
+    expectRefused(QStringLiteral("\"tickets\" es una vista"));
+    EXPECT_TRUE(db->rows(QStringLiteral("SELECT Id FROM ventas_reales")).empty());
+
+    db->exec(QStringLiteral("DROP VIEW tickets"));
+    db->exec(QStringLiteral("ALTER TABLE ventas_reales ENGINE=MyISAM"));
+    db->exec(QStringLiteral("CREATE TABLE tickets LIKE ventas_reales"));
+    db->exec(QStringLiteral("ALTER TABLE tickets ENGINE=MRG_MyISAM UNION=(ventas_reales) "
+                            "INSERT_METHOD=LAST"));
+    expectRefused(QStringLiteral("motor MRG_MyISAM"));
+    EXPECT_TRUE(db->rows(QStringLiteral("SELECT Id FROM ventas_reales")).empty());
+    EXPECT_TRUE(lines().isEmpty());
+
+    if (db->rows(QStringLiteral("SELECT @@lower_case_table_names")).front().front() !=
+        QLatin1String("0"))
+        return;
+    db->exec(QStringLiteral("DROP TABLE tickets"));
+    db->exec(QStringLiteral("ALTER TABLE ventas_reales ENGINE=InnoDB"));
+    db->exec(QStringLiteral("RENAME TABLE ventas_reales TO tickets"));
+    db->exec(QStringLiteral("CREATE TABLE TICKETS (Id INT NOT NULL AUTO_INCREMENT PRIMARY KEY, "
+                            "Extra INT NOT NULL, Zona POINT NOT NULL)"));
+    EXPECT_TRUE(dryRun(sales(3)).problems.empty());
+    EXPECT_EQ(runBulk(sales(3)).written, 3);
+    expectEveryNumberOnceAndWhole();
+}
+
 // A run killed inside a batch on tables that cannot roll back leaves rows that its journal
 // proves are its own: the next run removes those, and nothing of the POS, before it writes.
 TEST_P(PosDatabaseTest, TheNextRunRemovesWhatAKilledBatchLeftOnTablesThatCannotRollBack)
