@@ -62,6 +62,20 @@ QString loadName()
     return kLoadFilePrefix + QString::number(QCoreApplication::applicationPid());
 }
 
+// The rows of one INSERT that stay inside the server's packet limit, past which a statement
+// costs the connection. A row's text is at most about 1 KB: its texts escaped, four bytes a
+// character.
+int rowsWithinPacket(QSqlDatabase& db, const krvt5::Engine& engine, int rows)
+{
+    constexpr qlonglong kMostRowBytes = 1024;
+    if (!engine.isServer())
+        return rows;
+    QSqlQuery packet(db);
+    if (!packet.exec(QStringLiteral("SELECT @@max_allowed_packet")) || !packet.next())
+        return rows;
+    return int(std::clamp<qlonglong>(packet.value(0).toLongLong() / kMostRowBytes, 1, rows));
+}
+
 } // namespace
 
 void removeAbandonedLoadFiles()
@@ -95,7 +109,8 @@ const QString& Clock::now()
 TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool serverLoader,
                          TableFacts facts, const QString& journalFolder)
     : connection_(connection), db_(connection.database()), engine_(connection.engine()),
-      statementRows_(std::clamp(statementRows, 1, engine_.maxStatementRows())),
+      statementRows_(
+          rowsWithinPacket(db_, engine_, std::clamp(statementRows, 1, engine_.maxStatementRows()))),
       load_(serverLoader && engine_.hasServerLoader()), header_(resolve(kTickets)),
       line_(resolve(kTicketsDetalle)), direct_(db_), readBack_(db_), facts_(std::move(facts)),
       text_(QString(), QMetaType(QMetaType::QString))
