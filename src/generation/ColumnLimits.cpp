@@ -45,10 +45,13 @@ std::optional<QString> ColumnLimits::descripProblem(const QString& text) const
 {
     if (!descrip)
         return std::nullopt;
-    const qsizetype length = text.toUcs4().size();
+    // A column of bytes (VARBINARY) holds the text as sent, in UTF-8.
+    const bool bytes = descrip->charset.isEmpty();
+    const qsizetype length = bytes ? text.toUtf8().size() : text.toUcs4().size();
     if (descrip->length > 0 && length > descrip->length)
-        return QStringLiteral("la descripción tiene %1 caracteres y la columna Descrip admite %2")
+        return QStringLiteral("la descripción tiene %1 %2 y la columna Descrip admite %3")
             .arg(length)
+            .arg(bytes ? QStringLiteral("bytes") : QStringLiteral("caracteres"))
             .arg(descrip->length);
     if (const std::optional<QString> c = unheld(text, descrip->charset))
         return QStringLiteral("la descripción tiene un carácter (\"%1\") que la columna Descrip "
@@ -81,6 +84,15 @@ std::optional<QString> ColumnLimits::amountProblem(double amount) const
                 .arg(column.scale);
     }
     return std::nullopt;
+}
+
+std::optional<QString> ColumnLimits::ventaProblem(std::int32_t venta) const
+{
+    if (!ventaMost || venta <= ventaMost->most)
+        return std::nullopt;
+    return QStringLiteral("el número de ticket %1 no cabe en la columna %2")
+        .arg(venta)
+        .arg(ventaMost->column);
 }
 
 std::optional<int> ColumnLimits::writtenScale() const
@@ -137,6 +149,24 @@ void addAmountColumn(ColumnLimits& limits, const QString& column, const QString&
 
 // Keys past INT's range are out of a shop's reach.
 constexpr double kLargestSmallKey = 16777215.0;
+
+// A column of ticket numbers or of headers' keys whose type ends before the numbers the
+// program gives could.
+void addNumberColumn(ColumnLimits& limits, const QString& table, const QString& column,
+                     Source source, const QString& dataType, const QString& columnType)
+{
+    const std::optional<double> most = integerMost(dataType, columnType);
+    if (!most)
+        return;
+    if (source == Source::HeaderKey) {
+        if (*most <= kLargestSmallKey)
+            limits.headerKeyInLines = ColumnLimits::SmallKey{qlonglong(*most), columnType};
+        return;
+    }
+    if (*most < 2147483647.0 && (!limits.ventaMost || *most < limits.ventaMost->most))
+        limits.ventaMost = ColumnLimits::Bound{
+            QStringLiteral("%1.%2 (%3)").arg(table, column, columnType), qlonglong(*most)};
+}
 
 // The POS tables in information_schema, which matches "TICKETS" to 'tickets' too: on a server
 // that tells the two apart, only the tables the program writes.
@@ -256,6 +286,10 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
                 addAmountColumn(limits, column, query.value(2).toString().toLower(),
                                 query.value(9).toString().toLower(), query.value(5).toInt(),
                                 query.value(6).toInt());
+            else if (known.source == Source::Venta || known.source == Source::HeaderKey)
+                addNumberColumn(limits, table, column, known.source,
+                                query.value(2).toString().toLower(),
+                                query.value(9).toString().toLower());
         }
         const QString extra = query.value(8).toString().toLower();
         if (column.compare(kKeyColumn, Qt::CaseInsensitive) == 0 &&

@@ -11,8 +11,8 @@ namespace generation {
 // What the POS's columns can hold, where the engine says (SQLite keeps any value whole).
 struct ColumnLimits {
     struct Text {
-        int length = 0;  // characters
-        QString charset; // "latin1", "utf8mb3", "utf8mb4", ...
+        int length = 0;  // characters; bytes where there is no character set
+        QString charset; // "latin1", "utf8mb3", "utf8mb4", ...; empty for VARBINARY
     };
     // An amount column of exact numbers: DECIMAL, or an integer type (scale 0).
     struct Decimal {
@@ -44,6 +44,14 @@ struct ColumnLimits {
     };
     std::optional<SmallKey> headerKey;
     std::optional<SmallKey> lineKey;
+    // ticketsdetalle.IdTicket, of such a type: the headers' keys it can hold.
+    std::optional<SmallKey> headerKeyInLines;
+    // The smaller of the two Venta columns, where its type ends below INT's range.
+    struct Bound {
+        QString column; // "ticketsdetalle.Venta (smallint(6))", for messages
+        qlonglong most = 0;
+    };
+    std::optional<Bound> ventaMost;
     // Columns NOT NULL without a default that the program leaves out and can give no value
     // ("tickets.Zona"): the database refuses every ticket.
     QStringList unfillable;
@@ -52,6 +60,8 @@ struct ColumnLimits {
     std::optional<QString> descripProblem(const QString& descrip) const;
     // Why the amount cannot be stored, or nothing.
     std::optional<QString> amountProblem(double amount) const;
+    // Why the ticket number cannot be stored, or nothing.
+    std::optional<QString> ventaProblem(std::int32_t venta) const;
     // The scale an amount is written with: the smallest of the amount columns', so that the
     // header's total and the line's price hold the same value. Nothing when none is known.
     std::optional<int> writtenScale() const;

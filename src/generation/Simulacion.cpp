@@ -183,6 +183,15 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
         if (!keys || left < keys->first)
             keys.emplace(left, NoKeysLeftText(table->name, *key));
     }
+    // A line refers to its header's key, which its column may not hold.
+    if (const auto& key = limits.headerKeyInLines) {
+        const qlonglong left = KeysLeft(*state.cnBase, kTickets.name, *key);
+        if (!keys || left < keys->first)
+            keys.emplace(left, QStringLiteral("la columna %1 de la tabla \"%2\" (%3) no admite "
+                                              "claves de encabezado mayores que %4")
+                                   .arg(kLineColumns.back().name, kTicketsDetalle.name, key->type)
+                                   .arg(key->most));
+    }
 
     surface.setVisible(Label::Label1, true);
     Progress progress(surface, state.cArchivo);
@@ -209,6 +218,8 @@ Simulacion Simular(WindowState& state, support::Surface& surface)
                             limits.descripProblem(DescripcionDetalle(row->descrip)))
                         walk.problem(row->row, *problem, true);
                     if (const auto problem = limits.amountProblem(row->amount))
+                        walk.problem(row->row, *problem, true);
+                    if (const auto problem = limits.ventaProblem(row->venta))
                         walk.problem(row->row, *problem, true);
                 }
                 if (keys && figures.written == keys->first)

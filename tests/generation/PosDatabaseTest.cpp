@@ -865,6 +865,60 @@ TEST_P(PosDatabaseTest, TheDryRunNamesEveryRowItsColumnsCannotHold)
     EXPECT_TRUE(blocked[1].startsWith(QStringLiteral("5: la descripción tiene un carácter")));
     EXPECT_TRUE(blocked[2].startsWith(QStringLiteral("7: el importe 10000 no cabe")));
     EXPECT_TRUE(tickets().isEmpty());
+
+    // A column of bytes holds fewer accented letters than its length.
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Descrip VARBINARY(40) NOT NULL"));
+    support::oBases->AbrirBdD(state.cnBase, db->name());
+    state.oExcel = std::make_unique<spreadsheet::Application>(spreadsheet::Regional{});
+    rows = sales(3);
+    rows[2][7] = QString(25, u'ñ'); // row 3: 25 characters, 50 bytes
+    const generation::Simulacion bytes = dryRun(rows);
+    ASSERT_EQ(bytes.problems.size(), 1u);
+    EXPECT_EQ(bytes.problems.front().row, 3);
+    EXPECT_TRUE(
+        bytes.problems.front().text.startsWith(QStringLiteral("la descripción tiene 50 bytes")))
+        << bytes.problems.front().text.toStdString();
+    expectRunStopsAt(rows, 3);
+}
+
+// Number columns of the lines narrower than the headers': a ticket number past the line's Venta,
+// or a header key past its IdTicket, is named by the dry run at its row, where the run stops.
+TEST_P(PosDatabaseTest, TheDryRunNamesTheFirstNumberOrKeyALineCannotHold)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite keeps any value whole";
+    // The run stops at that row, or before it where the server's loader reserved keys it
+    // did not use.
+    const auto expectNamedAndStopped = [&](int count, int row, const QString& text) {
+        const generation::Simulacion check = dryRun(sales(count));
+        ASSERT_EQ(check.problems.size(), 1u);
+        EXPECT_EQ(check.problems.front().row, row);
+        EXPECT_TRUE(check.problems.front().text.startsWith(text))
+            << check.problems.front().text.toStdString();
+        try {
+            runBulk(sales(count));
+            ADD_FAILURE() << "the run should fail";
+        } catch (const generation::WalkFailure& failure) {
+            EXPECT_LE(failure.row, row);
+            EXPECT_EQ(int(tickets().size()), failure.row - 2);
+        }
+        expectEveryNumberOnceAndWhole();
+    };
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Venta TINYINT NOT NULL"));
+    // Tickets 100 to 127 fit; 128 is row 30's.
+    expectNamedAndStopped(29, 30,
+                          QStringLiteral("el número de ticket 128 no cabe en la columna "
+                                         "ticketsdetalle.Venta (tinyint(4))"));
+
+    emptyTables("InnoDB");
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle MODIFY Venta INT NOT NULL, "
+                            "MODIFY IdTicket TINYINT NOT NULL"));
+    db->exec(QStringLiteral("ALTER TABLE tickets AUTO_INCREMENT = 120"));
+    // Keys 120 to 127 fit: eight tickets, the ninth is row 10's.
+    expectNamedAndStopped(12, 10,
+                          QStringLiteral("la columna IdTicket de la tabla \"ticketsdetalle\" "
+                                         "(tinyint(4)) no admite claves de encabezado mayores "
+                                         "que 127"));
 }
 
 // Columns the POS added for itself, NOT NULL without a default: the program leaves them out, and
