@@ -194,6 +194,29 @@ QSet<QString> tablesFilledByTriggers(QSqlDatabase& db)
     return tables;
 }
 
+// The CHECK constraints of the POS tables, as "tickets: `Total` > 0 (Positivo)", but for those
+// of JSON columns, which go to `json` as "tickets.j": a JSON column takes no value of its own.
+// None on a server without them.
+void readChecks(QSqlDatabase& db, QStringList& checks, QSet<QString>& json)
+{
+    QSqlQuery query(db);
+    if (!query.exec(QStringLiteral("SELECT TABLE_NAME, CONSTRAINT_NAME, CHECK_CLAUSE FROM "
+                                   "information_schema.CHECK_CONSTRAINTS WHERE "
+                                   "CONSTRAINT_SCHEMA = DATABASE() AND ") +
+                    posTables("TABLE_NAME") +
+                    QStringLiteral(" ORDER BY TABLE_NAME, CONSTRAINT_NAME")))
+        return;
+    while (query.next()) {
+        const QString table = query.value(0).toString();
+        const QString name = query.value(1).toString();
+        const QString clause = query.value(2).toString();
+        if (clause.compare(QStringLiteral("json_valid(`%1`)").arg(name), Qt::CaseInsensitive) == 0)
+            json.insert(QStringLiteral("%1.%2").arg(table, name).toLower());
+        else
+            checks.append(QStringLiteral("%1: %2 (%3)").arg(table, clause, name));
+    }
+}
+
 // Columns the program would give one value on every ticket that together make a unique key
 // ("ticketsdetalle.Id" without AUTO_INCREMENT): the second ticket would be refused, so they are
 // given none, and the first is refused instead. Not on a table with a trigger that may give them.
@@ -271,6 +294,8 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
                            "(%1): %2")
                 .arg(connection.describe(), krvt5::SqlErrorText(query.lastError())));
     const QSet<QString> triggered = tablesFilledByTriggers(connection.database());
+    QSet<QString> json;
+    readChecks(connection.database(), limits.checks, json);
     while (query.next()) {
         const QString table = query.value(0).toString();
         const QString column = query.value(1).toString();
@@ -313,7 +338,11 @@ ColumnLimits ReadColumnLimits(krvt5::Connection& connection)
             extra.contains(QLatin1String("generated")) ||
             extra.contains(QLatin1String("virtual")) || extra.contains(QLatin1String("persistent")))
             continue;
-        if (const std::optional<QString> literal = ImplicitDefault(query.value(2).toString()))
+        const std::optional<QString> literal =
+            json.contains(QStringLiteral("%1.%2").arg(table, column).toLower())
+                ? std::nullopt
+                : ImplicitDefault(query.value(2).toString());
+        if (literal)
             (header ? limits.headerFills : limits.lineFills).push_back({column, *literal});
         else
             limits.unfillable.append(QStringLiteral("%1.%2").arg(table, column));

@@ -55,6 +55,8 @@ struct ColumnLimits {
     // Columns NOT NULL without a default that the program leaves out and can give no value
     // ("tickets.Zona"): the database refuses every ticket.
     QStringList unfillable;
+    // The tables' CHECK constraints, which the dry run cannot weigh: "tickets: `Total` > 0 (c)".
+    QStringList checks;
 
     // Why the description cannot be stored whole, or nothing.
     std::optional<QString> descripProblem(const QString& descrip) const;

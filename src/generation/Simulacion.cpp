@@ -108,6 +108,16 @@ std::vector<Simulacion::Problem> databaseRefusals(krvt5::Connection& connection,
                  .arg(column.section(u'.', 1), column.section(u'.', 0, 0)),
              true});
     }
+    for (const QString& check : limits.checks) {
+        refusals.push_back(
+            {0,
+             QStringLiteral("La tabla \"%1\" tiene la restricción %2, que no se comprueba de "
+                            "antemano: un ticket que no la cumpla detendría la generación en su "
+                            "renglón.")
+                 .arg(check.section(QStringLiteral(": "), 0, 0),
+                      check.section(QStringLiteral(": "), 1)),
+             false});
+    }
     const TableKinds kinds = TableKinds::read(connection);
     for (const QString& refusal : kinds.refusals)
         refusals.push_back({0, refusal, true});

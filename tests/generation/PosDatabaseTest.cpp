@@ -1019,6 +1019,34 @@ TEST_P(PosDatabaseTest, TheDryRunNamesAColumnThatWouldRefuseEveryTicket)
     EXPECT_TRUE(tickets().isEmpty());
 }
 
+// A JSON column of the POS's own (NOT NULL, no default) takes no value the program could give:
+// it is named like any such column. A CHECK constraint the dry run cannot weigh is told of; the
+// run stops at the first ticket that breaks it.
+TEST_P(PosDatabaseTest, AJsonColumnIsNamedAndACheckConstraintIsToldOf)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite's tables are read by their own rules";
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle ADD COLUMN Datos JSON NOT NULL"));
+    generation::Simulacion check = dryRun(sales(3));
+    ASSERT_EQ(check.problems.size(), 1u);
+    EXPECT_TRUE(check.problems.front().blocksRun);
+    EXPECT_TRUE(check.problems.front().text.startsWith(QStringLiteral("La columna \"Datos\"")))
+        << check.problems.front().text.toStdString();
+    expectRunStopsAt(sales(3), 2);
+    EXPECT_TRUE(tickets().isEmpty());
+
+    db->exec(QStringLiteral("ALTER TABLE ticketsdetalle DROP COLUMN Datos, ADD CONSTRAINT "
+                            "precio_tope CHECK (Precio < 3)"));
+    check = dryRun(sales(5));
+    ASSERT_EQ(check.problems.size(), 1u);
+    EXPECT_FALSE(check.problems.front().blocksRun);
+    EXPECT_TRUE(check.problems.front().text.contains(QStringLiteral("(precio_tope)")))
+        << check.problems.front().text.toStdString();
+    expectRunStopsAt(sales(5), 4); // the amount 3
+    EXPECT_EQ(tickets().size(), 2);
+    expectEveryNumberOnceAndWhole();
+}
+
 // Keys an old POS gives itself (no AUTO_INCREMENT): the dry run names the column, and the run
 // stops at its first ticket with nothing written, also for the lines' key, which the program
 // would otherwise give the same value on every line. A trigger of the POS's own that gives the
