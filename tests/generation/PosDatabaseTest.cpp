@@ -800,6 +800,32 @@ TEST_P(PosDatabaseTest, TablesWithoutAnIndexOnVentaGetTheSameTickets)
     EXPECT_EQ(tickets().size(), 19);
 }
 
+// Numbers a POS keeps as text, in forms of its own (" 106", "0109", "1.1e2"), are the same
+// numbers on both engines; SQLite compares a text column with a number as text.
+TEST_P(PosDatabaseTest, NumbersKeptAsTextInAnyFormAreTakenByTheirValue)
+{
+    if (db->engine() == Engine::SQLite) {
+        db->exec(QStringLiteral("DROP TABLE tickets"));
+        db->exec(QStringLiteral("CREATE TABLE tickets (Id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                                "Venta TEXT NOT NULL, Fecha DATE NOT NULL, Hora VARCHAR(8) NOT "
+                                "NULL, Efectivo DECIMAL(12,2) NOT NULL, Total DECIMAL(12,2) NOT "
+                                "NULL)"));
+    } else {
+        db->exec(QStringLiteral("ALTER TABLE tickets MODIFY Venta VARCHAR(12) NOT NULL"));
+    }
+    for (const char* venta : {" 106", "0109", "1.1e2", "112 ", "12x"})
+        db->exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                                "VALUES ('%1', '2020-01-01', '10:00', 7, 7)")
+                     .arg(QLatin1String(venta)));
+    const generation::Figures figures = runBulk(sales(20));
+    EXPECT_EQ(figures.existed, 4);
+    EXPECT_EQ(figures.written, 16);
+    EXPECT_TRUE(db->rows(QStringLiteral("SELECT Venta + 0 FROM tickets GROUP BY Venta + 0 "
+                                        "HAVING COUNT(*) > 1"))
+                    .empty())
+        << "a number stored twice";
+}
+
 // Columns as older POS versions made them: the number as text, the date with its time, the time
 // as TIME, unsigned keys, a unique index on the number, lines bound to their header by a foreign
 // key. The same tickets, whole, with a number the POS takes during the run passed over.
