@@ -350,7 +350,8 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey, ql
     // read back one by one.
     const std::optional<qlonglong> read = std::exchange(lastKeyRead_, std::nullopt);
     const qlonglong last = read ? *read : LastKey(connection_, kTickets.name);
-    if (firstKey > before && last == firstKey + qlonglong(batch.size()) - 1) {
+    if (firstKey > before && last == firstKey + qlonglong(batch.size()) - 1 &&
+        firstKeyHolds(batch.front(), firstKey)) {
         keys.resize(batch.size());
         for (std::size_t i = 0; i < batch.size(); ++i)
             keys[i] = firstKey + qlonglong(i);
@@ -392,6 +393,20 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey, ql
                                               "claves de todos los tickets recién guardados "
                                               "(%2).")
                                    .arg(kTickets.name, connection_.describe()));
+}
+
+// SQLite gives a statement's last key only, and the first is worked out from it: a trigger of
+// the POS's own that adds rows of its own to tickets takes keys between, and the header there
+// is then another. A server gives the statement's first key itself.
+bool TicketStore::firstKeyHolds(const Ticket& first, qlonglong key)
+{
+    if (engine_.isServer())
+        return true;
+    QSqlQuery query(db_);
+    return query.exec(QStringLiteral("SELECT %1 FROM %2 WHERE %3 = %4")
+                          .arg(header_.quotedColumns.front(), header_.quotedName, quotedKey_)
+                          .arg(key)) &&
+           query.next() && query.value(0).toInt() == first.venta;
 }
 
 qlonglong TicketStore::insertRows(Target& target, std::span<const Ticket> tickets,

@@ -133,6 +133,8 @@ private:
     QString insertInto(const Target& target) const;
     [[noreturn]] void failed(const Target& target, const QSqlQuery& query) const;
     qlonglong keyOf(QSqlQuery& query, const Ticket& ticket) const;
+    // Whether the header at `key` is `first`'s, where the first key was worked out.
+    bool firstKeyHolds(const Ticket& first, qlonglong key);
 
     // The rows of one table (lines with their headers' keys in `keys`); gives the first key.
     qlonglong insertRows(Target& target, std::span<const Ticket> tickets,

@@ -826,6 +826,24 @@ TEST_P(PosDatabaseTest, NumbersKeptAsTextInAnyFormAreTakenByTheirValue)
         << "a number stored twice";
 }
 
+// An SQLite trigger of the POS's own that adds a row of its own to tickets after some headers:
+// every line still goes to its own header.
+TEST_P(PosDatabaseTest, ATriggerThatAddsTicketsOfItsOwnLeavesEveryLineOnItsHeader)
+{
+    if (db->engine() != Engine::SQLite)
+        GTEST_SKIP() << "a MySQL trigger may not write the table it is on";
+    db->exec(QStringLiteral("CREATE TRIGGER copia AFTER INSERT ON tickets WHEN NEW.Venta % 5 = 0 "
+                            "BEGIN INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
+                            "VALUES (-NEW.Venta, NEW.Fecha, NEW.Hora, 7, 7); END"));
+    EXPECT_EQ(runBulk(sales(20)).written, 20);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM ticketsdetalle d JOIN tickets t ON "
+                                      "t.Id = d.IdTicket WHERE t.Venta <> d.Venta"))
+                  .front()
+                  .front(),
+              QStringLiteral("0"));
+}
+
 // Columns as older POS versions made them: the number as text, the date with its time, the time
 // as TIME, unsigned keys, a unique index on the number, lines bound to their header by a foreign
 // key. The same tickets, whole, with a number the POS takes during the run passed over.
