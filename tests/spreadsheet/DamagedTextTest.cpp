@@ -47,6 +47,20 @@ TEST(CellLimit, ACsvCellHoldsWhatASpreadsheetCellHoldsCountedInCharacters)
     }
 }
 
+// A UTF-8 file with a damaged byte among its accented letters is refused at the byte's line:
+// read as Windows-1252, every accented letter of it would be garbled. A Windows-1252 file, whose
+// letters are single bytes, is still read as one, even with a pair that happens to be UTF-8.
+TEST(DamagedCsvText, AUtf8FileWithAByteThatIsNotUtf8IsRefusedAtItsLine)
+{
+    const QByteArray utf8Lines = QByteArray("1,Caf\xC3\xA9,Jam\xC3\xB3n\r\n").repeated(4);
+    const QString message = csvFailure("a,b\r\n" + utf8Lines + "2,pl\xE1tano\r\n" + utf8Lines);
+    EXPECT_TRUE(message.contains(QStringLiteral("\"ventas.csv\" está en UTF-8")))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains(QStringLiteral("línea 6"))) << message.toStdString();
+
+    EXPECT_EQ(csvFailure("a,b\r\n1,Caf\xE9\r\n2,A\xD1O \xC3\xA9xito\r\n3,ni\xF1o\r\n"), QString());
+}
+
 TEST(DamagedXmlText, TextThatIsNotUtf8OrHoldsControlCharactersIsRefused)
 {
     const std::vector<std::pair<const char*, QByteArray>> texts = {
