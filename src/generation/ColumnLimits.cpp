@@ -260,14 +260,24 @@ ColumnLimits readSqliteColumns(krvt5::Connection& connection)
 {
     ColumnLimits limits;
     for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
+        // Without a rowid, no key column takes a value of its own.
+        QSqlQuery definition(connection.database());
+        const bool withoutRowid =
+            definition.exec(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' "
+                                           "AND name = '%1'")
+                                .arg(table->name)) &&
+            definition.next() &&
+            definition.value(0).toString().simplified().contains(QLatin1String("WITHOUT ROWID"),
+                                                                 Qt::CaseInsensitive);
         QSqlQuery query(connection.database());
         if (!query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table->name)))
             continue;
         // cid, name, type, notnull, dflt_value, pk
         while (query.next()) {
             const QString column = query.value(1).toString();
-            if (query.value(3).toInt() != 0 && query.value(4).isNull() &&
-                query.value(5).toInt() == 0 && !programFills(*table, column))
+            const bool key = query.value(5).toInt() != 0;
+            if ((query.value(3).toInt() != 0 || (key && withoutRowid)) && query.value(4).isNull() &&
+                (!key || withoutRowid) && !programFills(*table, column))
                 limits.unfillable.append(QStringLiteral("%1.%2").arg(table->name, column));
         }
     }

@@ -124,6 +124,17 @@ std::vector<Simulacion::Problem> databaseRefusals(krvt5::Connection& connection,
     try {
         connection.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name},
                                        krvt5::Patience{std::chrono::milliseconds(0), {}});
+        // A file SQLite may only read lets the transaction begin, but not write.
+        if (!connection.engine().isServer()) {
+            if (const std::optional<QString> refused = DeleteRefused(
+                    connection.database(), connection.database().driver()->escapeIdentifier(
+                                               kTickets.name, QSqlDriver::TableName)))
+                refusals.push_back(
+                    {0,
+                     QStringLiteral("No se puede escribir en la base de datos (%1): %2.")
+                         .arg(connection.describe(), *refused),
+                     true});
+        }
         // Where a failed batch is removed by its keys, the user must be allowed to.
         if (!kinds.nonTransactional.isEmpty()) {
             QSqlDriver& driver = *connection.database().driver();

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <unistd.h>
 
 using namespace testsupport;
 using generation::BatchLimits;
@@ -1089,6 +1090,45 @@ TEST_P(PosDatabaseTest, AJsonColumnIsNamedAndACheckConstraintIsToldOf)
     expectRunStopsAt(sales(5), 4); // the amount 3
     EXPECT_EQ(tickets().size(), 2);
     expectEveryNumberOnceAndWhole();
+}
+
+// SQLite: a table without a rowid gives its key no value of its own, and a file that may only
+// be read lets a transaction begin but takes no ticket. The dry run names both.
+TEST_P(PosDatabaseTest, OnSqliteAKeyWithoutRowidAndAFileOnlyReadAreNamed)
+{
+    if (db->engine() != Engine::SQLite)
+        GTEST_SKIP() << "SQLite's own";
+    db->exec(QStringLiteral("DROP TABLE ticketsdetalle"));
+    db->exec(QStringLiteral("CREATE TABLE ticketsdetalle (Id INTEGER PRIMARY KEY, Venta INTEGER "
+                            "NOT NULL, Partida SMALLINT NOT NULL, Fecha DATE NOT NULL, Hora "
+                            "VARCHAR(8) NOT NULL, Producto VARCHAR(20) NOT NULL, Descrip "
+                            "VARCHAR(60) NOT NULL, Cantidad SMALLINT NOT NULL, Precio "
+                            "DECIMAL(12,2) NOT NULL, IdTicket INTEGER NOT NULL) WITHOUT ROWID"));
+    generation::Simulacion check = dryRun(sales(3));
+    ASSERT_EQ(check.problems.size(), 1u);
+    EXPECT_TRUE(check.problems.front().text.startsWith(
+        QStringLiteral("La columna \"Id\" de la tabla \"ticketsdetalle\"")))
+        << check.problems.front().text.toStdString();
+
+    // Root writes past a file's permissions, not past its immutable flag.
+    const QString file = db->server().mid(7) + u'/' + db->name() + QStringLiteral(".db");
+    QFile(file).setPermissions(QFileDevice::ReadOwner);
+    const bool immutable = ::geteuid() != 0 || QProcess::execute(QStringLiteral("chattr"),
+                                                                 {QStringLiteral("+i"), file}) == 0;
+    const auto writable = qScopeGuard([&] {
+        if (::geteuid() == 0)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), file});
+        QFile(file).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    });
+    if (!immutable)
+        GTEST_SKIP() << "no file here can be kept from root";
+    support::oBases->CierraBdD(state.cnBase);
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    check = dryRun(sales(3));
+    EXPECT_TRUE(std::any_of(check.problems.begin(), check.problems.end(), [](const auto& p) {
+        return p.blocksRun &&
+               p.text.startsWith(QStringLiteral("No se puede escribir en la base de datos"));
+    }));
 }
 
 // Keys an old POS gives itself (no AUTO_INCREMENT): the dry run names the column, and the run
