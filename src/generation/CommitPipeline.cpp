@@ -1,9 +1,11 @@
 #include "generation/CommitPipeline.h"
 
 #include "generation/TicketStore.h"
+#include "krvt5/Engine.h"
 #include "support/Failure.h"
 
 #include <QElapsedTimer>
+#include <QSqlQuery>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -61,6 +63,12 @@ std::optional<QString> undoAndRollBack(krvt5::Connection& connection, TicketStor
     }
     rollBack(connection);
     return failure;
+}
+
+bool answers(krvt5::Connection& connection)
+{
+    return !connection.engine().isServer() ||
+           QSqlQuery(connection.database()).exec(QStringLiteral("SELECT 1"));
 }
 
 // A batch's failure, with the removal's when that failed too.
@@ -151,7 +159,9 @@ BatchOutcome storeBatch(krvt5::Connection& connection, TicketStore& store, std::
     }
     if (const std::optional<QString> undo = undoAndRollBack(connection, store))
         return {{}, {}, true, batch.front(), withUndo(reason, undo)};
-    if (batch.size() == 1)
+    // A connection lost midway would fail every half for a reason of its own: the batch's is
+    // the one to tell.
+    if (batch.size() == 1 || !answers(connection))
         return {{}, {}, true, batch.front(), reason};
 
     const std::size_t half = batch.size() / 2;

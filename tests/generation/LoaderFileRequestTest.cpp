@@ -21,11 +21,12 @@ namespace {
 
 // A TCP proxy between the program and the test server that rewrites the server's file request
 // (the 0xFB packet answering a LOAD DATA statement) to name `wanted`, and keeps every byte the
-// client sends.
+// client sends. With `cutAtRequest`, it cuts the connection that gets that request instead,
+// the server's and the client's side both, as a network that fails in the middle of a load.
 class RewritingProxy {
 public:
-    RewritingProxy(int serverPort, QByteArray wanted)
-        : serverPort_(serverPort), wanted_(std::move(wanted))
+    RewritingProxy(int serverPort, QByteArray wanted, int cutAtRequest = 0)
+        : serverPort_(serverPort), wanted_(std::move(wanted)), cutAtRequest_(cutAtRequest)
     {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address = loopback(0);
@@ -161,6 +162,11 @@ private:
                 } else {
                     fromServer.append(chunk, n);
                     for (QByteArray packet : packets(fromServer)) {
+                        if (loadAsked && packet.size() > 4 && packet[4] == '\xFB' &&
+                            ++requests_ == cutAtRequest_) {
+                            closed = true;
+                            break;
+                        }
                         if (!wanted_.isEmpty() && loadAsked && packet.size() > 4 &&
                             packet[4] == '\xFB') {
                             const QByteArray payload = '\xFB' + wanted_;
@@ -186,6 +192,8 @@ private:
 
     int serverPort_;
     QByteArray wanted_;
+    int cutAtRequest_;
+    std::atomic<int> requests_{0};
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
@@ -250,6 +258,37 @@ TEST_P(LoaderFileRequestTest, AnotherFileAskedByTheServerIsRefusedAndTheTicketsG
     EXPECT_EQ(stored.front(), QStringLiteral("100|2026-12-07|1.25|1.25"));
     EXPECT_EQ(stored.back(), QStringLiteral("139|2026-12-07|40.25|40.25"));
     EXPECT_EQ(lines().filter(QStringLiteral("|linked")).size(), 40);
+}
+
+// A connection lost in the middle of a load fails every later statement too: the run stops at
+// the batch's first ticket and says what befell the load, not what the next try met.
+TEST_P(LoaderFileRequestTest, AConnectionLostDuringALoadIsToldAsSuch)
+{
+    if (GetParam() != Engine::MariaDB)
+        GTEST_SKIP() << "only MySQL has a loader";
+    RewritingProxy proxy(db->port().toInt(), {}, 3); // the second batch's headers
+    ASSERT_NE(proxy.port(), 0);
+    ASSERT_NO_FATAL_FAILURE(reopenAt(support::oBases->cRuta, QString::number(proxy.port())));
+    std::vector<QStringList> rows{{}};
+    for (int i = 0; i < 40; ++i)
+        rows.push_back(sale(QStringLiteral("1"), QString::number(i + 1)));
+    writeFile(state.cArchivo, csv(rows));
+    QString message;
+    int row = 0;
+    try {
+        storeInBatchesOf(8);
+    } catch (const generation::WalkFailure& failure) {
+        message = failure.message();
+        row = failure.row;
+    }
+    ASSERT_FALSE(message.isEmpty()) << "the run should fail";
+    EXPECT_TRUE(message.contains(QStringLiteral("No se pudo guardar el registro en la tabla")))
+        << message.toStdString();
+    EXPECT_FALSE(message.contains(QStringLiteral("reservar"))) << message.toStdString();
+    support::oBases->cPuerto = db->port();
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()));
+    EXPECT_EQ(tickets().size(), row - 2) << message.toStdString();
+    EXPECT_EQ(lines().size(), row - 2);
 }
 
 TEST_P(LoaderFileRequestTest, TheLoaderStillSendsItsOwnFile)
