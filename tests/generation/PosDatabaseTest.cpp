@@ -261,6 +261,24 @@ protected:
         return check;
     }
 
+    // The run's connection again, as a new user of the server with only `grants` on the test's
+    // database; the user goes with the guard given back.
+    auto connectAs(const char* name, const char* grants)
+    {
+        const QString user = QLatin1String(name) + u'_' + db->name().section(u'_', 1);
+        const QString account = QStringLiteral("'%1'@'%2'").arg(user, db->server());
+        db->exec(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'clave-1'").arg(account));
+        db->exec(QStringLiteral("GRANT %1 ON `%2`.* TO %3")
+                     .arg(QLatin1String(grants), db->name(), account));
+        support::oBases->CierraBdD(state.cnBase);
+        support::oBases->cUsuario = user;
+        support::oBases->cPassword = QStringLiteral("clave-1");
+        EXPECT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
+            << support::oBases->UltimoError().toStdString();
+        return qScopeGuard(
+            [this, account] { db->exec(QStringLiteral("DROP USER %1").arg(account)); });
+    }
+
     // A whole sale of the POS's own.
     void sellWhole(int venta)
     {
@@ -608,18 +626,7 @@ TEST_P(PosDatabaseTest, TablesThatCannotRollBackAreNotWrittenByAUserWhoMayNotDel
     if (db->engine() != Engine::MariaDB)
         GTEST_SKIP() << "only a server has permissions";
     emptyTables("MyISAM", "InnoDB");
-    const QString user = QStringLiteral("gtalta_") + db->name().section(u'_', 1);
-    const QString account = QStringLiteral("'%1'@'%2'").arg(user, db->server());
-    db->exec(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'alta-1'").arg(account));
-    const auto dropped =
-        qScopeGuard([&] { db->exec(QStringLiteral("DROP USER %1").arg(account)); });
-    db->exec(QStringLiteral("GRANT SELECT, INSERT, UPDATE, LOCK TABLES ON `%1`.* TO %2")
-                 .arg(db->name(), account));
-    support::oBases->CierraBdD(state.cnBase);
-    support::oBases->cUsuario = user;
-    support::oBases->cPassword = QStringLiteral("alta-1");
-    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
-        << support::oBases->UltimoError().toStdString();
+    const auto dropped = connectAs("gtalta", "SELECT, INSERT, UPDATE, LOCK TABLES");
     const generation::Simulacion check = dryRun(sales(5));
     EXPECT_FALSE(check.runWouldSucceed());
     ASSERT_FALSE(check.problems.empty());
@@ -1008,18 +1015,7 @@ TEST_P(PosDatabaseTest, AUserWhoMayNotLockTheTablesIsToldWhatToAskFor)
 {
     if (db->engine() != Engine::MariaDB)
         GTEST_SKIP() << "only a server has permissions";
-    const QString user = QStringLiteral("gtcaja_") + db->name().section(u'_', 1);
-    const QString account = QStringLiteral("'%1'@'%2'").arg(user, db->server());
-    db->exec(QStringLiteral("CREATE USER %1 IDENTIFIED BY 'caja-1'").arg(account));
-    const auto dropped =
-        qScopeGuard([&] { db->exec(QStringLiteral("DROP USER %1").arg(account)); });
-    db->exec(QStringLiteral("GRANT SELECT, INSERT, UPDATE, DELETE ON `%1`.* TO %2")
-                 .arg(db->name(), account));
-    support::oBases->CierraBdD(state.cnBase);
-    support::oBases->cUsuario = user;
-    support::oBases->cPassword = QStringLiteral("caja-1");
-    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
-        << support::oBases->UltimoError().toStdString();
+    const auto dropped = connectAs("gtcaja", "SELECT, INSERT, UPDATE, DELETE");
     const generation::Simulacion check = dryRun(sales(5));
     ASSERT_EQ(check.problems.size(), 1u);
     EXPECT_TRUE(check.problems.front().blocksRun);
