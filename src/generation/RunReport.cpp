@@ -97,6 +97,25 @@ std::optional<QString> openNoFollow(QFile& file, const QString& path, int flags,
 
 constexpr mode_t kReportMode = 0660;
 
+const QByteArray kCsvHeader("renglon,ticket,resultado,importe\r\n");
+
+// Whether an existing file at `path` holds something other than a row report of the program's
+// (the workbook, the database, a settings file): the report is never written over it.
+bool holdsSomethingElse(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return false; // nothing there, or a link, which the opening refuses
+    struct stat info {};
+    QByteArray start(kCsvHeader.size(), '\0');
+    const bool other = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
+                       (::read(fd, start.data(), std::size_t(start.size())) != start.size() ||
+                        start != kCsvHeader);
+    ::close(fd);
+    return other;
+}
+
 } // namespace
 
 RunReport::RunReport(QString logFile, QString csvFile)
@@ -160,11 +179,17 @@ void RunReport::begin(const QString& mode, const QString& workbook, const QStrin
 {
     // The per-row report was asked for by name: without it the run is not what was asked.
     if (!csvPath_.isEmpty()) {
+        if (holdsSomethingElse(csvPath_))
+            throw support::Failure(
+                QStringLiteral("No se escribe el informe \"%1\": ese archivo ya existe y no es un "
+                               "informe del programa (el libro, la base de datos o la "
+                               "configuración se perderían). Indique otro archivo.")
+                    .arg(csvPath_));
         if (const auto reason = openNoFollow(csv_, csvPath_, O_TRUNC, kReportMode)) {
             throw support::Failure(QStringLiteral("No se puede escribir el informe \"%1\": %2")
                                        .arg(csvPath_, *reason));
         }
-        csv_.write("renglon,ticket,resultado,importe\r\n");
+        csv_.write(kCsvHeader);
     }
     openLog();
     if (log_.isOpen())

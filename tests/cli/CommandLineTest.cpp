@@ -77,6 +77,24 @@ TEST_P(CommandLineTest, ProcederWritesPrintsTheFiguresAndARerunWritesNothing)
     }
 }
 
+// The row report never writes over a file that is not one of its own: named after the workbook,
+// the settings or the POS's own settings, the run stops before it reads or writes anything.
+TEST_P(CommandLineTest, TheRowReportIsNotWrittenOverTheWorkbookOrTheSettings)
+{
+    place->writeWorkbook(
+        {{}, sale(QStringLiteral("V"), QStringLiteral("10.25"), QStringLiteral("01/12/2026"))});
+    for (const QString& kept : {place->workbook(), place->settingsFile(),
+                                place->posFolder() + QStringLiteral("/vtw.ini")}) {
+        const QByteArray before = readFile(kept);
+        ProgramRun run = start({QStringLiteral("--proceder"), QStringLiteral("--informe"), kept});
+        EXPECT_EQ(run.status, 1) << kept.toStdString();
+        EXPECT_TRUE(run.err.contains(QStringLiteral("no es un informe del programa")))
+            << run.err.toStdString();
+        EXPECT_EQ(readFile(kept), before) << kept.toStdString();
+    }
+    EXPECT_EQ(tickets(), 0u);
+}
+
 TEST_P(CommandLineTest, SimularReportsWithoutWritingAndCatchesAMonthFirstDateColumn)
 {
     db->exec(QStringLiteral("INSERT INTO tickets (Venta, Fecha, Hora, Efectivo, Total) "
