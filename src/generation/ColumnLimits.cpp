@@ -5,11 +5,13 @@
 #include "plaintext/Windows1252.h"
 #include "support/Failure.h"
 
+#include <QRegularExpression>
 #include <QSet>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <algorithm>
+#include <limits>
 #include <map>
 
 namespace generation {
@@ -254,6 +256,25 @@ void refuseRepeatedKeys(QSqlDatabase& db, ColumnLimits& limits, const QSet<QStri
     }
 }
 
+// An SQLite amount column declared with decimals ("DECIMAL(12,2)"): SQLite keeps any number, but
+// the POS shows that many decimals, so amounts are written rounded to them, as on MySQL, and the
+// amount told is the one stored. It keeps any number of digits before the point.
+void addSqliteAmountColumn(ColumnLimits& limits, const PosTable& table, const QString& column,
+                           const QString& type)
+{
+    static const QRegularExpression decimals(
+        QStringLiteral(R"(^\s*(?:DECIMAL|NUMERIC)\s*\(\s*\d+\s*,\s*(\d+)\s*\))"),
+        QRegularExpression::CaseInsensitiveOption);
+    const bool amount =
+        std::any_of(table.columns.begin(), table.columns.end(), [&](const Column& c) {
+            return c.source == Source::Amount && column.compare(c.name, Qt::CaseInsensitive) == 0;
+        });
+    const QRegularExpressionMatch match = decimals.match(type);
+    if (amount && match.hasMatch())
+        limits.amounts.push_back({column, std::numeric_limits<int>::max() / 2,
+                                  match.captured(1).toInt(), type.toLower(), std::nullopt});
+}
+
 // SQLite gives a column left out no value of its own: one NOT NULL without a default refuses
 // every row the program stores.
 ColumnLimits readSqliteColumns(krvt5::Connection& connection)
@@ -275,6 +296,7 @@ ColumnLimits readSqliteColumns(krvt5::Connection& connection)
         // cid, name, type, notnull, dflt_value, pk
         while (query.next()) {
             const QString column = query.value(1).toString();
+            addSqliteAmountColumn(limits, *table, column, query.value(2).toString());
             const bool key = query.value(5).toInt() != 0;
             if ((query.value(3).toInt() != 0 || (key && withoutRowid)) && query.value(4).isNull() &&
                 (!key || withoutRowid) && !programFills(*table, column))
