@@ -24,11 +24,16 @@ bool removesByKeys(const QString& engine)
     return false;
 }
 
-// Engines that say they roll back, but keep no rows a ticket could be read from.
-bool keepsNothing(const QString& engine)
+// Engines that keep their rows in the server and roll them back. Others that say they roll
+// back keep no rows (BLACKHOLE, SEQUENCE) or keep them elsewhere, where a rollback may not
+// reach them (FEDERATED, CONNECT, SPIDER).
+bool rollsBackHere(const QString& engine)
 {
-    return engine.compare(QLatin1String("BLACKHOLE"), Qt::CaseInsensitive) == 0 ||
-           engine.compare(QLatin1String("SEQUENCE"), Qt::CaseInsensitive) == 0;
+    for (const char* known : {"InnoDB", "RocksDB", "TokuDB"}) {
+        if (engine.compare(QLatin1String(known), Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -62,16 +67,17 @@ TableKinds TableKinds::read(krvt5::Connection& connection)
                                                              : QStringLiteral("de tipo ") + type));
             continue;
         }
-        if (found.value(3).toString() == QLatin1String("YES") && !keepsNothing(engine))
+        if (found.value(3).toString() == QLatin1String("YES") && rollsBackHere(engine))
             continue;
         if (removesByKeys(engine)) {
             kinds.nonTransactional.append(QStringLiteral("%1 (%2)").arg(name, engine));
             continue;
         }
         kinds.refusals.append(
-            QStringLiteral("La tabla \"%1\" usa el motor %2, que no guarda las filas o no deja "
-                           "quitar las de un lote que falla: el programa escribe en tablas "
-                           "InnoDB, MyISAM, Aria o MEMORY.")
+            QStringLiteral(
+                "La tabla \"%1\" usa el motor %2, que no guarda las filas en el servidor o no deja "
+                "quitar las de un lote que falla: el programa escribe en tablas "
+                "InnoDB, MyISAM, Aria o MEMORY.")
                 .arg(name, engine.isEmpty() ? QStringLiteral("desconocido") : engine));
     }
     return kinds;
