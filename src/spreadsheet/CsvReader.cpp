@@ -217,16 +217,17 @@ std::unique_ptr<Worksheet> readCsv(QByteArray bytes, const QString& path, const 
                           .arg(path)
                           .arg(lineOf(data + start, at - start)));
     }
-    if (start == 0 && !isValidUtf8(data, size_t(end))) {
-        // A few bytes that are not UTF-8 among many letters that are: a damaged UTF-8 file,
-        // which read as Windows-1252 would garble every accented letter without a word.
-        const Utf8Mix mix = utf8Mix(data, size_t(end));
-        if (mix.multibyte > mix.invalid)
+    if (!isValidUtf8(data + start, size_t(end - start))) {
+        // A file marked as UTF-8, or one with as many UTF-8 letters as bytes that are not: a
+        // damaged UTF-8 file, which read as Windows-1252 would garble every accented letter,
+        // and read as UTF-8 would lose those bytes, without a word either way.
+        const Utf8Mix mix = utf8Mix(data + start, size_t(end - start));
+        if (start > 0 || mix.multibyte >= mix.invalid)
             throw Failure(QStringLiteral("El archivo \"%1\" está en UTF-8, pero en la línea %2 "
                                          "tiene bytes que no son UTF-8: el archivo está dañado o "
                                          "mezcla codificaciones.")
                               .arg(path)
-                              .arg(lineOf(data, qsizetype(mix.firstInvalid))));
+                              .arg(lineOf(data + start, qsizetype(mix.firstInvalid))));
         encoding = Encoding::Windows1252;
     }
 
