@@ -59,6 +59,12 @@ TEST(DamagedCsvText, AUtf8FileWithAByteThatIsNotUtf8IsRefusedAtItsLine)
     EXPECT_TRUE(message.contains(QStringLiteral("línea 6"))) << message.toStdString();
 
     EXPECT_EQ(csvFailure("a,b\r\n1,Caf\xE9\r\n2,A\xD1O \xC3\xA9xito\r\n3,ni\xF1o\r\n"), QString());
+    // Marked as UTF-8, one such byte is enough; unmarked, as many UTF-8 letters as such bytes.
+    EXPECT_TRUE(csvFailure("\xEF\xBB\xBF"
+                           "a,b\r\n1,NI\xD1O\r\n")
+                    .contains(QStringLiteral("línea 2")));
+    EXPECT_TRUE(csvFailure("a,b\r\n1,JALAPE\xC3\x91O\r\n2,NI\xD1O\r\n")
+                    .contains(QStringLiteral("línea 3")));
 }
 
 TEST(DamagedXmlText, TextThatIsNotUtf8OrHoldsControlCharactersIsRefused)
