@@ -351,7 +351,7 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey, ql
     const std::optional<qlonglong> read = std::exchange(lastKeyRead_, std::nullopt);
     const qlonglong last = read ? *read : LastKey(connection_, kTickets.name);
     if (firstKey > before && last == firstKey + qlonglong(batch.size()) - 1 &&
-        firstKeyHolds(batch.front(), firstKey)) {
+        keysHold(batch, firstKey)) {
         keys.resize(batch.size());
         for (std::size_t i = 0; i < batch.size(); ++i)
             keys[i] = firstKey + qlonglong(i);
@@ -396,8 +396,27 @@ void TicketStore::readKeys(std::span<const Ticket> batch, qlonglong firstKey, ql
 }
 
 // SQLite gives a statement's last key only, and the first is worked out from it: a trigger of
-// the POS's own that adds rows of its own to tickets takes keys between, and the header there
-// is then another. A server gives the statement's first key itself.
+// the POS's own that adds rows of its own to tickets takes keys between, one that keeps a header
+// out leaves a key untaken, one that renumbers a header leaves another number at its key. The
+// batch's keys hold its numbers, each once, and the first its first. A server gives the
+// statement's first key itself, and its triggers may not write the table they are on.
+bool TicketStore::keysHold(std::span<const Ticket> batch, qlonglong firstKey)
+{
+    if (engine_.isServer())
+        return true;
+    double numbers = 0;
+    for (const Ticket& ticket : batch)
+        numbers += ticket.venta;
+    QSqlQuery query(db_);
+    return query.exec(
+               QStringLiteral("SELECT COUNT(*), TOTAL(%1) FROM %2 WHERE %3 BETWEEN %4 AND %5")
+                   .arg(header_.quotedColumns.front(), header_.quotedName, quotedKey_)
+                   .arg(firstKey)
+                   .arg(firstKey + qlonglong(batch.size()) - 1)) &&
+           query.next() && query.value(0).toLongLong() == qlonglong(batch.size()) &&
+           query.value(1).toDouble() == numbers && firstKeyHolds(batch.front(), firstKey);
+}
+
 bool TicketStore::firstKeyHolds(const Ticket& first, qlonglong key)
 {
     if (engine_.isServer())
@@ -701,6 +720,15 @@ void TicketStore::insertOne(const Ticket& ticket)
     if (!header.exec())
         failed(header_, header);
     const qlonglong key = keyOf(header, ticket);
+    // A trigger of the POS's own may have kept the header out, or changed or removed it: the
+    // key given is then another row's.
+    if (!firstKeyHolds(ticket, key))
+        throw support::Failure(QStringLiteral("La base de datos (%1) no guardó el encabezado del "
+                                              "ticket %2 en la tabla \"%3\" tal como se envió "
+                                              "(un disparador de la tabla lo impidió o lo cambió).")
+                                   .arg(connection_.describe())
+                                   .arg(ticket.venta)
+                                   .arg(kTickets.name));
     QSqlQuery& line = prepared(line_, 1);
     bind(line, line_, 0, {ticket, hora, amount, key});
     if (!line.exec())

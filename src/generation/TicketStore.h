@@ -133,7 +133,9 @@ private:
     QString insertInto(const Target& target) const;
     [[noreturn]] void failed(const Target& target, const QSqlQuery& query) const;
     qlonglong keyOf(QSqlQuery& query, const Ticket& ticket) const;
-    // Whether the header at `key` is `first`'s, where the first key was worked out.
+    // Whether the headers from `firstKey` on are the batch's, where the first key was worked
+    // out; whether the header at `key` is `first`'s.
+    bool keysHold(std::span<const Ticket> batch, qlonglong firstKey);
     bool firstKeyHolds(const Ticket& first, qlonglong key);
 
     // The rows of one table (lines with their headers' keys in `keys`); gives the first key.
