@@ -132,7 +132,7 @@ TicketStore::TicketStore(krvt5::Connection& connection, int statementRows, bool 
                                    .arg(kTickets.name, connection_.describe(),
                                         krvt5::SqlErrorText(readBack_.lastError())));
     if (!facts_.nonTransactional.isEmpty())
-        journal_ = BatchJournal::pathFor(journalFolder, connection_.describe());
+        journal_ = BatchJournal::pathFor(journalFolder, connection_.place());
     // Now rather than in the first batch, while the tables wait.
     if (load_ && engine_.prefersLiteralInserts())
         readyToLoad();
@@ -222,10 +222,13 @@ void TicketStore::mark(std::span<const Ticket> fresh)
         removalChecked_ = true;
     }
     marks_.emplace(LastKey(connection_, kTickets.name), LastKey(connection_, kTicketsDetalle.name));
-    BatchJournal journal{connection_.describe(), marks_->first, marks_->second, {}};
+    BatchJournal journal{connection_.place(), marks_->first, marks_->second, {}, {}, {}};
     journal.ventas.reserve(fresh.size());
-    for (const Ticket& ticket : fresh)
+    for (const Ticket& ticket : fresh) {
         journal.ventas.push_back(ticket.venta);
+        journal.dates.append(ticket.fechaEncabezado.toString(Qt::ISODate));
+        journal.amounts.append(amountText(ticket.importe));
+    }
     journal.write(journal_);
 }
 

@@ -48,6 +48,8 @@ public:
     // Where the connection points, for messages: server, port, database and user; never the
     // password.
     virtual QString describe() const = 0;
+    // Where the data is, whoever reaches it: describe() without the user.
+    virtual QString place() const = 0;
     // The underlying QtSql connection, for code that writes in bulk.
     virtual QSqlDatabase& database() = 0;
     // The column of the table that field names, spelled as the database spells it (matched

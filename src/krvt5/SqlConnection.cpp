@@ -35,10 +35,11 @@ QString SqlErrorText(const QSqlError& error)
     return text.isEmpty() ? QStringLiteral("error desconocido") : text;
 }
 
-SqlConnection::SqlConnection(const Engine& engine, QString databaseName, QString description)
+SqlConnection::SqlConnection(const Engine& engine, QString databaseName, QString description,
+                             QString place)
     : connectionName_(uniqueConnectionName()), engine_(engine),
       databaseName_(std::move(databaseName)), description_(std::move(description)),
-      db_(QSqlDatabase::addDatabase(engine.driver(), connectionName_))
+      place_(std::move(place)), db_(QSqlDatabase::addDatabase(engine.driver(), connectionName_))
 {}
 
 SqlConnection::~SqlConnection()
@@ -48,11 +49,11 @@ SqlConnection::~SqlConnection()
 
 std::shared_ptr<SqlConnection> SqlConnection::openMySql(const MySqlTarget& target)
 {
-    const QString description =
-        QStringLiteral("servidor %1, puerto %2, base de datos %3, usuario %4")
-            .arg(target.host, QString::number(target.port), target.database, target.user);
+    const QString place = QStringLiteral("servidor %1, puerto %2, base de datos %3")
+                              .arg(target.host, QString::number(target.port), target.database);
+    const QString description = place + QStringLiteral(", usuario ") + target.user;
     std::shared_ptr<SqlConnection> connection(
-        new SqlConnection(Engine::mysql(), target.database, description));
+        new SqlConnection(Engine::mysql(), target.database, description, place));
     QSqlDatabase& db = connection->db_;
     // Built from the description and the server's reason, neither of which holds the
     // password: nothing has to be taken out afterwards.
@@ -95,7 +96,7 @@ std::shared_ptr<SqlConnection> SqlConnection::openSqlite(const QString& file,
                           .arg(database, file));
     }
     std::shared_ptr<SqlConnection> connection(
-        new SqlConnection(Engine::sqlite(), database, description));
+        new SqlConnection(Engine::sqlite(), database, description, description));
     QSqlDatabase& db = connection->db_;
     const auto fail = [&](const QString& reason) {
         return Failure(QStringLiteral("No se pudo abrir la base de datos \"%1\" (%2): %3")

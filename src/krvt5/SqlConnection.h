@@ -44,6 +44,7 @@ public:
     QVariant lastInsertId() const override { return lastInsertId_; }
     const Engine& engine() const override { return engine_; }
     QString describe() const override { return description_; }
+    QString place() const override { return place_; }
     QSqlDatabase& database() override { return db_; }
 
     // Closes the connection now, even while recordsets still refer to it.
@@ -64,7 +65,7 @@ public:
     QVariant lastInsertId(const QString& table, const QString& keyField);
 
 private:
-    SqlConnection(const Engine& engine, QString databaseName, QString description);
+    SqlConnection(const Engine& engine, QString databaseName, QString description, QString place);
 
     void ensureOpen() const;
     void beginTracking();
@@ -87,6 +88,7 @@ private:
     const Engine& engine_;
     QString databaseName_;
     QString description_;
+    QString place_;
     QString file_; // SQLite: the database file
     QSqlDatabase db_;
     bool inTransaction_ = false;

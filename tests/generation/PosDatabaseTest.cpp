@@ -300,8 +300,11 @@ protected:
                 .front()
                 .toLongLong();
         };
-        return {state.cnBase->describe(), last("tickets"), last("ticketsdetalle"),
-                std::move(ventas)};
+        // As killedBatch() writes them.
+        const QStringList dates(qsizetype(ventas.size()), QStringLiteral("2026-12-07"));
+        const QStringList amounts(qsizetype(ventas.size()), QStringLiteral("1"));
+        return {state.cnBase->place(), last("tickets"), last("ticketsdetalle"),
+                std::move(ventas),     dates,           amounts};
     }
 
     // What a batch killed midway left: these headers, and lines for the first of them.
@@ -322,7 +325,7 @@ protected:
     // A run of six sales from number 100 that finds `journal` in its data folder.
     generation::Figures runAfter(const generation::BatchJournal& journal)
     {
-        journal.write(generation::BatchJournal::pathFor(dataFolder(), state.cnBase->describe()));
+        journal.write(generation::BatchJournal::pathFor(dataFolder(), state.cnBase->place()));
         return runKeepingJournals(sales(6));
     }
 
@@ -702,6 +705,54 @@ TEST_P(PosDatabaseTest, TheNextRunRemovesWhatAKilledBatchLeftOnTablesThatCannotR
               QStringLiteral("2"));
     EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM ticketsdetalle")).front().front(),
               QStringLiteral("8"));
+}
+
+// What is left of a killed batch after part of it was removed by hand, read by a run of another
+// user: the journal proves the rest by number, date and amount, wherever it is, and a sale the
+// POS made since with one of the batch's numbers stays.
+TEST_P(PosDatabaseTest, AJournalRemovesWhatIsLeftOfItsBatchAndNothingOfThePos)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite tables always roll back";
+    oldTables(QStringLiteral("MyISAM"));
+    const generation::BatchJournal journal = journalOf({100, 101, 102, 103});
+    killedBatch({100, 101, 102, 103}, {100, 101});
+    db->exec(QStringLiteral("DELETE FROM ticketsdetalle WHERE Venta = 100"));
+    db->exec(QStringLiteral("DELETE FROM tickets WHERE Venta IN (100, 101)"));
+    sellWhole(100);
+    const auto dropped = connectAs("gtotro", "SELECT, INSERT, UPDATE, DELETE, LOCK TABLES");
+    const generation::Figures figures = runAfter(journal);
+    EXPECT_EQ(figures.existed, 1);
+    EXPECT_EQ(figures.written, 5);
+    expectEveryNumberOnceAndWhole();
+    EXPECT_EQ(db->rows(QStringLiteral("SELECT COUNT(*) FROM tickets WHERE Venta = 100 AND "
+                                      "Efectivo = 7"))
+                  .front()
+                  .front(),
+              QStringLiteral("1"));
+    EXPECT_EQ(lines().size(), 6);
+}
+
+// A journal an earlier version left, named after the connection with its user and holding the
+// numbers alone, is still read, and its batch removed.
+TEST_P(PosDatabaseTest, AJournalOfAnEarlierVersionIsStillRead)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite tables always roll back";
+    oldTables(QStringLiteral("MyISAM"));
+    const generation::BatchJournal marks = journalOf({});
+    killedBatch({100, 101, 102, 103}, {100, 101});
+    const QString describe = state.cnBase->describe();
+    writeFile(generation::BatchJournal::pathFor(dataFolder(), describe),
+              QStringLiteral("generar-tickets lote 1\n%1\n%2 %3\n100 101 102 103\nfin\n")
+                  .arg(describe)
+                  .arg(marks.lastHeader)
+                  .arg(marks.lastLine)
+                  .toUtf8());
+    const generation::Figures figures = runKeepingJournals(sales(6));
+    EXPECT_EQ(figures.existed, 0);
+    EXPECT_EQ(figures.written, 6);
+    expectEveryNumberOnceAndWhole();
 }
 
 // Headers that rolled back with the killed process, lines that could not: the journal proves
