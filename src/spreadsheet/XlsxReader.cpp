@@ -635,6 +635,7 @@ private:
 
         bool hasValue = false;
         bool hasInline = false;
+        bool hasFormula = false;
         value_.clear();
         QString inlineText;
         while (part_.nextChild()) {
@@ -646,8 +647,16 @@ private:
                 hasInline = true;
                 inlineText = readRichText(part_);
             } else {
+                hasFormula = hasFormula || name == "f";
                 part_.skip();
             }
+        }
+        // Written by a program that does not calculate (a library, say): its value is unknown,
+        // where an empty cell would end the sheet or pass a sale over without a word.
+        if (hasFormula && !hasValue && !hasInline) {
+            add({static_cast<std::uint32_t>(row), static_cast<std::uint16_t>(column_), Kind::Error,
+                 double(sheet_.inline_.add(kUncalculated))});
+            return;
         }
 
         if (type == Type::InlineString) {
@@ -755,6 +764,9 @@ private:
         sheet_.indexRows();
     }
 
+    static inline const QString kUncalculated =
+        QStringLiteral("fórmula sin valor calculado: abra el libro en la hoja de cálculo y "
+                       "guárdelo");
     static inline const QString kMissingString =
         QStringLiteral("un texto compartido que no existe");
     static constexpr qint64 kLeastCellBytes = 24;

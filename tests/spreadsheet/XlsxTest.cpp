@@ -164,7 +164,8 @@ TEST_F(Xlsx, ReadsTheCellKindsOfTheFormat)
         "<c r=\"D3\" t=\"b\"><v>0</v></c><c r=\"E3\" t=\"inlineStr\"><is><r><t>en</t></r>"
         "<r><t> línea</t></r></is></c><c r=\"F3\" s=\"1\"><v>46363.5</v></c>"
         "<c r=\"G3\" s=\"2\"><v>1.25</v></c><c r=\"H3\" s=\"1\"/><c r=\"I3\"><v>-1.5E-3</v></c>"
-        "<c r=\"J3\" t=\"d\"><v>2026-12-07T09:05:00</v></c></row>"
+        "<c r=\"J3\" t=\"d\"><v>2026-12-07T09:05:00</v></c><c r=\"K3\"><f>SUM(A1:A2)</f></c>"
+        "</row>"
         "<row><c><v>1</v></c><c><v>2</v></c><c r=\"E4\"><v>5</v></c><c><v>6</v></c></row>"
         "<row r=\"9\"><c r=\"C9\"><v>9</v></c></row><row><c r=\"A10\"><v>10</v></c></row>",
         {}, {{"xl/sharedStrings.xml", strings}, {"xl/styles.xml", kDateStyles}}));
@@ -183,6 +184,8 @@ TEST_F(Xlsx, ReadsTheCellKindsOfTheFormat)
         {"H3", "empty"},
         {"I3", "number:-0.0015"},
         {"J3", "date:2026-12-07 09:05:00"},
+        // A formula a program wrote without calculating it: its value is unknown.
+        {"K3", "error:fórmula sin valor calculado: abra el libro en la hoja de cálculo y guárdelo"},
         {"A4", "number:1"},
         {"B4", "number:2"},
         {"E4", "number:5"},
