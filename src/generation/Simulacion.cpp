@@ -124,6 +124,23 @@ std::vector<Simulacion::Problem> databaseRefusals(krvt5::Connection& connection,
     try {
         connection.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name},
                                        krvt5::Patience{std::chrono::milliseconds(0), {}});
+        // A user without INSERT may still reserve the tables.
+        if (connection.engine().isServer()) {
+            QSqlDriver& driver = *connection.database().driver();
+            for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
+                if (const std::optional<QString> refused = InsertRefused(
+                        connection.database(),
+                        driver.escapeIdentifier(table->name, QSqlDriver::TableName),
+                        driver.escapeIdentifier(connection.column(table->name, kVentaColumn),
+                                                QSqlDriver::FieldName)))
+                    refusals.push_back(
+                        {0,
+                         QStringLiteral("No se pueden agregar registros a la tabla \"%1\" "
+                                        "(%2).")
+                             .arg(table->name, *refused),
+                         true});
+            }
+        }
         // A file SQLite may only read lets the transaction begin, but not write.
         if (!connection.engine().isServer()) {
             if (const std::optional<QString> refused = DeleteRefused(

@@ -83,6 +83,20 @@ TableKinds TableKinds::read(krvt5::Connection& connection)
     return kinds;
 }
 
+std::optional<QString> InsertRefused(QSqlDatabase& db, const QString& quotedTable,
+                                     const QString& quotedColumn)
+{
+    QSqlQuery probe(db);
+    if (probe.exec(QStringLiteral("INSERT INTO %1 (%2) SELECT 0 FROM DUAL WHERE 1 = 0")
+                       .arg(quotedTable, quotedColumn)))
+        return std::nullopt;
+    // Only a permission refused: the columns left out may have no default, which the run gives.
+    const QString code = probe.lastError().nativeErrorCode();
+    if (code != QLatin1String("1142") && code != QLatin1String("1143")) // table, column access
+        return std::nullopt;
+    return krvt5::SqlErrorText(probe.lastError());
+}
+
 std::optional<QString> DeleteRefused(QSqlDatabase& db, const QString& quotedTable)
 {
     QSqlQuery probe(db);

@@ -28,4 +28,9 @@ struct TableKinds {
 // holds the tables, so that it waits for no one.
 std::optional<QString> DeleteRefused(QSqlDatabase& db, const QString& quotedTable);
 
+// An INSERT of no row (MySQL): whether the user may add rows to `quotedTable`. The server's
+// reason when not. Asked while the tables are held, as DeleteRefused().
+std::optional<QString> InsertRefused(QSqlDatabase& db, const QString& quotedTable,
+                                     const QString& quotedColumn);
+
 } // namespace generation

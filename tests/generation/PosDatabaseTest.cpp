@@ -641,6 +641,22 @@ TEST_P(PosDatabaseTest, TablesThatCannotRollBackAreNotWrittenByAUserWhoMayNotDel
     support::oBases->CierraBdD(state.cnBase);
 }
 
+// A user who may reserve the tables but not add to them: the dry run names both tables.
+TEST_P(PosDatabaseTest, AUserWhoMayNotInsertIsNamedByTheDryRun)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "only a server has permissions";
+    const auto dropped = connectAs("gtlee", "SELECT, UPDATE, DELETE, LOCK TABLES");
+    const generation::Simulacion check = dryRun(sales(3));
+    EXPECT_FALSE(check.runWouldSucceed());
+    int named = 0;
+    for (const auto& problem : check.problems)
+        named += problem.text.startsWith(QStringLiteral("No se pueden agregar registros")) ? 1 : 0;
+    EXPECT_EQ(named, 2);
+    expectRunStopsAt(sales(3), 2);
+    support::oBases->CierraBdD(state.cnBase);
+}
+
 // Views, and engines that keep no rows or cannot delete those of a failed batch, are named by
 // the dry run and refused by the run before anything is written; a table of another name that
 // differs only in its letters is not taken for the POS's.
