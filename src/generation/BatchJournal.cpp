@@ -183,7 +183,7 @@ bool sameAmount(const QVariant& stored, const QString& written)
 // A journal of this version: a row past the marks is the batch's when its number, date and
 // amount are one of the journal's (each at most once), in whatever order it is found, so that
 // rows another removal left, or the POS's, are told apart. A line is the batch's when its header
-// is, or when no header holds the key it refers to.
+// is, or when no header holds the key it refers to. Of those, the halves of tickets.
 OwnRows rowsByContent(krvt5::Connection& connection, const BatchJournal& journal, const Names& n)
 {
     QSqlDatabase& db = connection.database();
@@ -250,11 +250,30 @@ OwnRows rowsByContent(krvt5::Connection& connection, const BatchJournal& journal
         while (present.next())
             held.insert(present.value(0).toLongLong());
     }
+    std::vector<std::pair<qlonglong, qlonglong>> found; // the batch's lines, with their headers
+    std::unordered_map<qlonglong, int> linesOf;
     for (const auto& [line, header] : candidates) {
-        if (ours.contains(header) || !held.contains(header))
-            own.lines.push_back(line);
+        if (ours.contains(header) || !held.contains(header)) {
+            found.emplace_back(line, header);
+            ++linesOf[header];
+        }
     }
-    return own;
+    // A ticket of the batch that is whole, its header with exactly its line, is a ticket like
+    // any other, committed or not: it stays, and its number counts as taken. Only halves go.
+    const auto whole = [&](qlonglong header) {
+        const auto lines = linesOf.find(header);
+        return ours.contains(header) && lines != linesOf.end() && lines->second == 1;
+    };
+    OwnRows halves;
+    for (const qlonglong header : own.headers) {
+        if (!whole(header))
+            halves.headers.push_back(header);
+    }
+    for (const auto& [line, header] : found) {
+        if (!whole(header))
+            halves.lines.push_back(line);
+    }
+    return halves;
 }
 
 // A journal of an earlier version, numbers only: the batch's rows came in its order right after
