@@ -82,6 +82,13 @@ std::shared_ptr<SqlConnection> SqlConnection::openMySql(const MySqlTarget& targe
         if (!setup.exec(statement))
             throw fail(SqlErrorText(setup.lastError()));
     }
+    // The server by its own name: reached as "localhost", by an address or by another name,
+    // it is the same place.
+    QSqlQuery server(db);
+    if (server.exec(QStringLiteral("SELECT @@hostname, @@port")) && server.next())
+        connection->place_ =
+            QStringLiteral("servidor %1, puerto %2, base de datos %3")
+                .arg(server.value(0).toString(), server.value(1).toString(), target.database);
     return connection;
 }
 
@@ -96,7 +103,8 @@ std::shared_ptr<SqlConnection> SqlConnection::openSqlite(const QString& file,
                           .arg(database, file));
     }
     std::shared_ptr<SqlConnection> connection(
-        new SqlConnection(Engine::sqlite(), database, description, description));
+        new SqlConnection(Engine::sqlite(), database, description,
+                          QStringLiteral("archivo %1").arg(QFileInfo(file).canonicalFilePath())));
     QSqlDatabase& db = connection->db_;
     const auto fail = [&](const QString& reason) {
         return Failure(QStringLiteral("No se pudo abrir la base de datos \"%1\" (%2): %3")

@@ -760,6 +760,26 @@ TEST_P(PosDatabaseTest, AJournalRemovesWhatIsLeftOfItsBatchAndNothingOfThePos)
     EXPECT_EQ(lines().size(), 6);
 }
 
+// The same server reached by another name (its socket, as "localhost", where the batch went by
+// 127.0.0.1) is the same place: the journal is found, and what its batch left half is removed.
+TEST_P(PosDatabaseTest, AJournalIsFoundWhateverNameTheServerIsReachedBy)
+{
+    if (db->engine() != Engine::MariaDB || qgetenv("MYSQL_UNIX_PORT").isEmpty())
+        GTEST_SKIP() << "a server reached by its socket";
+    oldTables(QStringLiteral("MyISAM"));
+    const generation::BatchJournal journal = journalOf({100, 101, 102, 103});
+    journal.write(generation::BatchJournal::pathFor(dataFolder(), journal.database));
+    killedBatch({100, 101, 102, 103}, {});
+    support::oBases->CierraBdD(state.cnBase);
+    support::oBases->cRuta = QStringLiteral("localhost");
+    ASSERT_TRUE(support::oBases->AbrirBdD(state.cnBase, db->name()))
+        << support::oBases->UltimoError().toStdString();
+    const generation::Figures figures = runKeepingJournals(sales(6));
+    EXPECT_EQ(figures.existed, 0);
+    EXPECT_EQ(figures.written, 6);
+    expectEveryNumberOnceAndWhole();
+}
+
 // A journal an earlier version left, named after the connection with its user and holding the
 // numbers alone, is still read, and its batch removed.
 TEST_P(PosDatabaseTest, AJournalOfAnEarlierVersionIsStillRead)
