@@ -8,6 +8,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -27,6 +28,7 @@ namespace {
 const QByteArray kHeader("generar-tickets lote 2");
 const QByteArray kEarlierHeader("generar-tickets lote 1"); // numbers only
 const QByteArray kEnd("fin");
+const QString kBeingWritten = QStringLiteral(".nuevo");
 
 QString systemError(int error)
 {
@@ -52,7 +54,8 @@ void BatchJournal::write(const QString& path) const
         text += (i ? " " : "") + QByteArray::number(ventas[i]);
     text += '\n' + dates.join(u' ').toLatin1() + '\n' + amounts.join(u' ').toLatin1() + '\n' +
             kEnd + '\n';
-    const QByteArray native = QFile::encodeName(path);
+    // Written aside and renamed: a journal under its name is whole, one being written is not.
+    const QByteArray native = QFile::encodeName(path + kBeingWritten);
     const int fd =
         ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0660);
     const auto fail = [&](int error) {
@@ -80,6 +83,14 @@ void BatchJournal::write(const QString& path) const
         throw fail(error);
     }
     ::close(fd);
+    if (::rename(native.constData(), QFile::encodeName(path).constData()) != 0)
+        throw fail(errno);
+    const int folder = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder >= 0) {
+        ::fsync(folder);
+        ::close(folder);
+    }
 }
 
 std::optional<BatchJournal> BatchJournal::read(const QString& path)
@@ -391,9 +402,18 @@ int RecoverInterruptedBatch(krvt5::Connection& connection, const QString& folder
     // by the connection's description, user included.
     for (const QString& database : {connection.place(), connection.describe()}) {
         const QString path = BatchJournal::pathFor(folder, database);
+        // One still being written when its run was killed: its batch wrote nothing.
+        QFile::remove(path + kBeingWritten);
         const std::optional<BatchJournal> journal = BatchJournal::read(path);
+        if (!journal && QFile::exists(path) && database == connection.place())
+            throw support::Failure(
+                QStringLiteral("El diario del lote \"%1\" está dañado: no se puede saber qué "
+                               "dejó a medias la ejecución que lo escribió. Revise las tablas "
+                               "(encabezados sin su partida, partidas sin su encabezado) y borre "
+                               "el archivo antes de volver a generar.")
+                    .arg(path));
         if (!journal) {
-            BatchJournal::remove(path); // a journal cut short: its batch wrote nothing
+            BatchJournal::remove(path); // an earlier version's, cut short: it wrote nothing
             continue;
         }
         if (journal->database == database && !journal->ventas.empty())

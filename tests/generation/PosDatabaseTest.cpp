@@ -780,6 +780,32 @@ TEST_P(PosDatabaseTest, AJournalIsFoundWhateverNameTheServerIsReachedBy)
     expectEveryNumberOnceAndWhole();
 }
 
+// A journal damaged after it was written whole cannot tell what its batch left: the run stops
+// before it writes, and says so. One still being written when its run was killed is passed by.
+TEST_P(PosDatabaseTest, ADamagedJournalStopsTheRunBeforeItWrites)
+{
+    if (db->engine() != Engine::MariaDB)
+        GTEST_SKIP() << "SQLite tables always roll back";
+    oldTables(QStringLiteral("MyISAM"));
+    const QString path = generation::BatchJournal::pathFor(dataFolder(), state.cnBase->place());
+    writeFile(path, "generar-tickets lote 2\nbasura\n");
+    killedBatch({100, 101, 102, 103}, {});
+    QString message;
+    try {
+        runKeepingJournals(sales(6));
+    } catch (const generation::WalkFailure& failure) {
+        message = failure.message();
+    }
+    EXPECT_TRUE(message.contains(QStringLiteral("está dañado"))) << message.toStdString();
+    EXPECT_EQ(tickets().size(), 4);
+    EXPECT_TRUE(QFile::exists(path));
+
+    QFile::remove(path);
+    writeFile(path + QStringLiteral(".nuevo"), "generar-tickets lote 2\n");
+    db->exec(QStringLiteral("DELETE FROM tickets"));
+    EXPECT_EQ(runKeepingJournals(sales(6)).written, 6);
+}
+
 // A journal an earlier version left, named after the connection with its user and holding the
 // numbers alone, is still read, and its batch removed.
 TEST_P(PosDatabaseTest, AJournalOfAnEarlierVersionIsStillRead)
