@@ -13,8 +13,11 @@
 #include "support/Surface.h"
 #include "support/modComun.h"
 
+#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlDriver>
+#include <QTemporaryFile>
+#include <QUrl>
 #include <chrono>
 #include <optional>
 #include <unordered_set>
@@ -150,6 +153,17 @@ std::vector<Simulacion::Problem> databaseRefusals(krvt5::Connection& connection,
                     {0,
                      QStringLiteral("No se puede escribir en la base de datos (%1): %2.")
                          .arg(connection.describe(), *refused),
+                     true});
+            // SQLite keeps its journal beside the file while a transaction writes.
+            const QString folder =
+                QFileInfo(QUrl(connection.database().databaseName()).toLocalFile()).absolutePath();
+            QTemporaryFile beside(folder + QStringLiteral("/.generar-tickets-XXXXXX"));
+            if (!beside.open())
+                refusals.push_back(
+                    {0,
+                     QStringLiteral("No se pueden crear archivos en la carpeta de la base de datos "
+                                    "(%1): %2. SQLite escribe allí su diario al guardar.")
+                         .arg(folder, beside.errorString()),
                      true});
         }
         // Where a failed batch is removed by its keys, the user must be allowed to.

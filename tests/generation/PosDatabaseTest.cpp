@@ -1270,6 +1270,20 @@ TEST_P(PosDatabaseTest, OnSqliteAKeyWithoutRowidAndAFileOnlyReadAreNamed)
         return p.blocksRun &&
                p.text.startsWith(QStringLiteral("No se puede escribir en la base de datos"));
     }));
+
+    // A file that may be written in a folder where no file may be made: no journal beside it.
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), file});
+    QFile(file).setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QString folder = QFileInfo(file).absolutePath();
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder});
+    const auto folderWritable = qScopeGuard([&] {
+        QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder});
+    });
+    check = dryRun(sales(3));
+    EXPECT_TRUE(std::any_of(check.problems.begin(), check.problems.end(), [](const auto& p) {
+        return p.blocksRun &&
+               p.text.startsWith(QStringLiteral("No se pueden crear archivos en la carpeta"));
+    }));
 }
 
 // Keys an old POS gives itself (no AUTO_INCREMENT): the dry run names the column, and the run
