@@ -2,6 +2,7 @@
 
 #include "generation/TicketColumns.h"
 #include "krvt5/SqlError.h"
+#include "plaintext/SystemError.h"
 #include "support/Failure.h"
 
 #include <QCryptographicHash>
@@ -32,7 +33,7 @@ const QString kBeingWritten = QStringLiteral(".nuevo");
 
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return plaintext::SystemErrorText(error);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "krvt5/SqlError.h"
 #include "krvt5/SqlLiteral.h"
+#include "plaintext/SystemError.h"
 #include "support/Failure.h"
 
 #include <QCryptographicHash>
@@ -30,7 +31,7 @@ constexpr mode_t kLockFileMode = 0660;
 
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return plaintext::SystemErrorText(error);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "generation/RunReport.h"
 
 #include "generation/ColumnLimits.h"
+#include "plaintext/SystemError.h"
 #include "support/Failure.h"
 
 #include <QDateTime>
@@ -62,7 +63,7 @@ QString systemError(int error)
 {
     if (error == ELOOP)
         return QStringLiteral("es un enlace simbólico, que no se sigue");
-    return QString::fromLocal8Bit(std::strerror(error));
+    return plaintext::SystemErrorText(error);
 }
 
 // Opens the file without following a link at its name (another user of the folder could plant

@@ -1,6 +1,7 @@
 #include "krvt5/IniFile.h"
 
 #include "krvt5/Failure.h"
+#include "plaintext/SystemError.h"
 #include "plaintext/Windows1252.h"
 
 #include <QDir>
@@ -208,7 +209,7 @@ mode_t modeOf(QFileDevice::Permissions permissions)
 
 QString systemError(int error)
 {
-    return QString::fromLocal8Bit(std::strerror(error));
+    return plaintext::SystemErrorText(error);
 }
 
 // Writes the bytes to a new file beside the target, gives it the target's owner, group and mode

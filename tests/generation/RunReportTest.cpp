@@ -129,6 +129,19 @@ TEST_F(RunReportTest, ALinkAtTheLogsNameIsNotFollowedAndTheRunGoesOnWithoutIt)
     EXPECT_EQ(linesOf(csvFile).size(), 2);
 }
 
+// The system's reason is told in Spanish, as every message of the program.
+TEST_F(RunReportTest, AReportThatCannotBeOpenedSaysWhyInSpanish)
+{
+    RunReport missing(dir.filePath(QStringLiteral("no-hay/generar-tickets.log")), QString());
+    EXPECT_NO_THROW(begin(missing));
+    EXPECT_TRUE(missing.unavailable().contains(QStringLiteral("no existe el archivo o la carpeta")))
+        << missing.unavailable().toStdString();
+    RunReport folder(dir.path(), QString());
+    EXPECT_NO_THROW(begin(folder));
+    EXPECT_TRUE(folder.unavailable().contains(QStringLiteral("es una carpeta")))
+        << folder.unavailable().toStdString();
+}
+
 TEST_F(RunReportTest, ALinkAtThePerRowReportsNameFailsBeforeAnythingIsWritten)
 {
     const QString other = dir.filePath(QStringLiteral("ajeno.txt"));
