@@ -95,6 +95,56 @@ private:
     bool swappedDates_ = false;
 };
 
+// While the tables are held: what the user may not do, or the SQLite file may not take, that
+// every batch needs. Asked with statements that change nothing.
+void writeRefusals(krvt5::Connection& connection, const TableKinds& kinds,
+                   std::vector<Simulacion::Problem>& refusals)
+{
+    QSqlDatabase& db = connection.database();
+    const auto quoted = [&](const PosTable& table) {
+        return db.driver()->escapeIdentifier(table.name, QSqlDriver::TableName);
+    };
+    if (!connection.engine().isServer()) {
+        // A file SQLite may only read lets the transaction begin, but not write.
+        if (const std::optional<QString> refused = DeleteRefused(db, quoted(kTickets)))
+            refusals.push_back({0,
+                                QStringLiteral("No se puede escribir en la base de datos (%1): %2.")
+                                    .arg(connection.describe(), *refused),
+                                true});
+        // SQLite keeps its journal beside the file while a transaction writes.
+        const QString folder = QFileInfo(QUrl(db.databaseName()).toLocalFile()).absolutePath();
+        QTemporaryFile beside(folder + QStringLiteral("/.generar-tickets-XXXXXX"));
+        if (!beside.open())
+            refusals.push_back(
+                {0,
+                 QStringLiteral("No se pueden crear archivos en la carpeta de la base de datos "
+                                "(%1): %2. SQLite escribe allí su diario al guardar.")
+                     .arg(folder, beside.errorString()),
+                 true});
+        return;
+    }
+    for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
+        // A user without INSERT may still reserve the tables.
+        if (const std::optional<QString> refused = InsertRefused(
+                db, quoted(*table),
+                db.driver()->escapeIdentifier(connection.column(table->name, kVentaColumn),
+                                              QSqlDriver::FieldName)))
+            refusals.push_back({0,
+                                QStringLiteral("No se pueden agregar registros a la tabla \"%1\" "
+                                               "(%2).")
+                                    .arg(table->name, *refused),
+                                true});
+        // Where a failed batch is removed by its keys, the user must be allowed to.
+        if (kinds.nonTransactional.isEmpty())
+            continue;
+        if (const std::optional<QString> refused = DeleteRefused(db, quoted(*table))) {
+            QString text = NoRemovalText(kinds.nonTransactional, table->name, *refused);
+            text[0] = text[0].toUpper();
+            refusals.push_back({0, text + u'.', true});
+        }
+    }
+}
+
 // What keeps the database from taking any ticket of a run: a column the program cannot fill, or
 // tables the user may not reserve for a batch. The reservation is tried and let go at once;
 // tables another client holds now say nothing of the run, which waits for them.
@@ -127,64 +177,7 @@ std::vector<Simulacion::Problem> databaseRefusals(krvt5::Connection& connection,
     try {
         connection.BeginExclusiveTrans({kTickets.name, kTicketsDetalle.name},
                                        krvt5::Patience{std::chrono::milliseconds(0), {}});
-        // A user without INSERT may still reserve the tables.
-        if (connection.engine().isServer()) {
-            QSqlDriver& driver = *connection.database().driver();
-            for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
-                if (const std::optional<QString> refused = InsertRefused(
-                        connection.database(),
-                        driver.escapeIdentifier(table->name, QSqlDriver::TableName),
-                        driver.escapeIdentifier(connection.column(table->name, kVentaColumn),
-                                                QSqlDriver::FieldName)))
-                    refusals.push_back(
-                        {0,
-                         QStringLiteral("No se pueden agregar registros a la tabla \"%1\" "
-                                        "(%2).")
-                             .arg(table->name, *refused),
-                         true});
-            }
-        }
-        // A file SQLite may only read lets the transaction begin, but not write.
-        if (!connection.engine().isServer()) {
-            if (const std::optional<QString> refused = DeleteRefused(
-                    connection.database(), connection.database().driver()->escapeIdentifier(
-                                               kTickets.name, QSqlDriver::TableName)))
-                refusals.push_back(
-                    {0,
-                     QStringLiteral("No se puede escribir en la base de datos (%1): %2.")
-                         .arg(connection.describe(), *refused),
-                     true});
-            // SQLite keeps its journal beside the file while a transaction writes.
-            const QString folder =
-                QFileInfo(QUrl(connection.database().databaseName()).toLocalFile()).absolutePath();
-            QTemporaryFile beside(folder + QStringLiteral("/.generar-tickets-XXXXXX"));
-            if (!beside.open())
-                refusals.push_back(
-                    {0,
-                     QStringLiteral("No se pueden crear archivos en la carpeta de la base de datos "
-                                    "(%1): %2. SQLite escribe allí su diario al guardar.")
-                         .arg(folder, beside.errorString()),
-                     true});
-        }
-        // Where a failed batch is removed by its keys, the user must be allowed to.
-        if (!kinds.nonTransactional.isEmpty()) {
-            QSqlDriver& driver = *connection.database().driver();
-            for (const PosTable* table : {&kTickets, &kTicketsDetalle}) {
-                const std::optional<QString> refused =
-                    DeleteRefused(connection.database(),
-                                  driver.escapeIdentifier(table->name, QSqlDriver::TableName));
-                if (!refused)
-                    continue;
-                refusals.push_back(
-                    {0,
-                     QStringLiteral("Las tablas %1 no pueden deshacer cambios, y no se puede "
-                                    "borrar en la tabla \"%2\" (%3): un lote que fallara "
-                                    "quedaría a medias.")
-                         .arg(kinds.nonTransactional.join(QStringLiteral(", ")), table->name,
-                              *refused),
-                     true});
-            }
-        }
+        writeRefusals(connection, kinds, refusals);
         connection.RollbackTrans();
     } catch (const krvt5::TablesBusy&) {
     } catch (const krvt5::Failure& failure) {

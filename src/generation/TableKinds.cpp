@@ -83,6 +83,14 @@ TableKinds TableKinds::read(krvt5::Connection& connection)
     return kinds;
 }
 
+QString NoRemovalText(const QStringList& nonTransactional, const QString& table,
+                      const QString& reason)
+{
+    return QStringLiteral("las tablas %1 no pueden deshacer cambios, y no se puede borrar en la "
+                          "tabla \"%2\" (%3): un lote que fallara quedaría a medias")
+        .arg(nonTransactional.join(QStringLiteral(", ")), table, reason);
+}
+
 std::optional<QString> InsertRefused(QSqlDatabase& db, const QString& quotedTable,
                                      const QString& quotedColumn)
 {

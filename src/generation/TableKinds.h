@@ -28,6 +28,10 @@ struct TableKinds {
 // holds the tables, so that it waits for no one.
 std::optional<QString> DeleteRefused(QSqlDatabase& db, const QString& quotedTable);
 
+// Why no batch may go where DeleteRefused() gave `reason` for `table`, as a clause.
+QString NoRemovalText(const QStringList& nonTransactional, const QString& table,
+                      const QString& reason);
+
 // An INSERT of no row (MySQL): whether the user may add rows to `quotedTable`. The server's
 // reason when not. Asked while the tables are held, as DeleteRefused().
 std::optional<QString> InsertRefused(QSqlDatabase& db, const QString& quotedTable,

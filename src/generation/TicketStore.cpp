@@ -214,10 +214,7 @@ void TicketStore::mark(std::span<const Ticket> fresh)
         for (const Target* target : {&header_, &line_}) {
             if (const std::optional<QString> refused = DeleteRefused(db_, target->quotedName))
                 throw BatchRefused(
-                    QStringLiteral("las tablas %1 no pueden deshacer cambios, y no se puede borrar "
-                                   "en la tabla \"%2\" (%3): un lote que fallara quedaría a medias")
-                        .arg(facts_.nonTransactional.join(QStringLiteral(", ")),
-                             target->table->name, *refused));
+                    NoRemovalText(facts_.nonTransactional, target->table->name, *refused));
         }
         removalChecked_ = true;
     }
